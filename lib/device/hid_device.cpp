@@ -1,0 +1,34 @@
+#include "device/hid_device.h"
+
+#include "device/command_reports.h"
+
+namespace koblib {
+
+namespace {
+constexpr int kWriteAttempts = 4;
+}
+
+const std::string& HIDDevice::getSerial() {
+    if (!serialRead_) {
+        std::string serial;
+        if (querySerial(serial)) identity_.serial = serial;
+        serialRead_ = true;
+    }
+    return identity_.serial;
+}
+
+void HIDDevice::writeReport(const unsigned char* payload, std::uint32_t length,
+                            unsigned char command) {
+    fillReport(outputBuffer_.data(), outputBuffer_.size(), command, payload, length);
+    if (outputBuffer_.empty()) return;
+    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+        if (writeOnce(outputBuffer_.data(), identity_.outputReportLength)) return;
+    }
+}
+
+bool HIDDevice::writeOutputBuffer() {
+    if (outputBuffer_.empty()) return false;
+    return writeOnce(outputBuffer_.data(), identity_.outputReportLength);
+}
+
+}  // namespace koblib

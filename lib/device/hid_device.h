@@ -1,0 +1,89 @@
+// One opened transceiver: its read and write handles, its report buffers
+// and its identity. The same read/write code serves hardware and the
+// virtual KOB-1, whose channel behaves like the system's HID device.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "os/event.h"
+
+namespace koblib {
+
+constexpr std::uint32_t kKobVendorId = 0x20A0;
+constexpr std::uint32_t kKobProductId = 0x413F;
+
+// What the system tells of a device when it is opened.
+struct HIDIdentity {
+    bool valid = false;        // the attributes could be read
+    std::uint32_t vendorId = 0;
+    std::uint32_t productId = 0;
+    std::uint32_t versionNumber = 0;
+    std::uint32_t inputReportLength = 0;   // report-ID byte included
+    std::uint32_t outputReportLength = 0;  // report-ID byte included
+    bool serialKnown = false;  // serial below is final; otherwise asked once
+    std::string serial;
+};
+
+class HIDDevice {
+public:
+    // Takes ownership of both handles (closed by the destructor, also for
+    // an invalid device). Buffers are allocated here, once, for a valid
+    // device only.
+    HIDDevice(Waitable readHandle, Waitable writeHandle, const HIDIdentity& identity);
+    virtual ~HIDDevice();
+    HIDDevice(const HIDDevice&) = delete;
+    HIDDevice& operator=(const HIDDevice&) = delete;
+
+    // The serial number, asked of the device on the first call only; empty
+    // for good when that fails.
+    const std::string& getSerial();
+
+    // Starts one read of a whole input report into the input buffer: true
+    // when started or already complete, false on error (with a message on
+    // the debug output).
+    bool startRead();
+    // Collects the read without waiting: the byte count (> 0, report-ID
+    // byte included), 0 when not complete yet, -1 on error (with a message).
+    int finishRead();
+
+    // Writes one output report: byte 0 = 0, byte 1 = command, the payload
+    // from byte 2 (the bytes after it keep what the previous report left).
+    // Up to 4 attempts; the outcome is not reported. Throws
+    // std::length_error("Too much data for buffer") when the payload does
+    // not fit, writing nothing.
+    void writeReport(const unsigned char* payload, std::uint32_t length, unsigned char command);
+    // Writes the whole output buffer once, as built by the caller; true
+    // when the write succeeded.
+    bool writeOutputBuffer();
+
+    bool valid() const { return identity_.valid; }
+    std::uint32_t vendorId() const { return identity_.vendorId; }
+    std::uint32_t productId() const { return identity_.productId; }
+    std::uint32_t versionNumber() const { return identity_.versionNumber; }
+    std::uint32_t inputReportLength() const { return identity_.inputReportLength; }
+    std::uint32_t outputReportLength() const { return identity_.outputReportLength; }
+    unsigned char* inputBuffer() { return inputBuffer_.data(); }
+    unsigned char* outputBuffer() { return outputBuffer_.data(); }
+    Waitable writeHandle() const { return writeHandle_; }
+    // What the worker waits on for this device's read.
+    Waitable readEvent() const;
+
+private:
+    struct ReadState;  // per system: the overlapped record and its event
+
+    bool querySerial(std::string& serial);  // per system
+    bool writeOnce(const unsigned char* data, std::uint32_t length);  // per system
+
+    Waitable readHandle_;
+    Waitable writeHandle_;
+    HIDIdentity identity_;
+    bool serialRead_;
+    std::unique_ptr<ReadState> readState_;
+    std::vector<unsigned char> inputBuffer_;
+    std::vector<unsigned char> outputBuffer_;
+};
+
+}  // namespace koblib

@@ -1,0 +1,87 @@
+// hidraw: a non-blocking read fd (its readability is the read event) and
+// a blocking write fd. A read returns one report without the report-ID
+// byte, so it goes to inputBuffer + 1 and byte 0 stays the report ID 0; a
+// write starts with the report-ID byte 0, which the driver strips.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "device/hid_device.h"
+#include "os/debug_output.h"
+
+namespace koblib {
+
+struct HIDDevice::ReadState {};
+
+namespace {
+void reportError(const char* where, int error) {
+    char text[1024];
+    std::snprintf(text, sizeof text, "HIDDevice (%s): Last Error: %d\n", where, error);
+    debugOutput(text);
+}
+}  // namespace
+
+HIDDevice::HIDDevice(Waitable readHandle, Waitable writeHandle, const HIDIdentity& identity)
+    : readHandle_(readHandle),
+      writeHandle_(writeHandle),
+      identity_(identity),
+      serialRead_(identity.serialKnown) {
+    if (!identity_.valid) return;
+    inputBuffer_.assign(identity_.inputReportLength, 0);
+    outputBuffer_.assign(identity_.outputReportLength, 0);
+}
+
+HIDDevice::~HIDDevice() {
+    if (readHandle_ >= 0) close(static_cast<int>(readHandle_));
+    if (writeHandle_ >= 0 && writeHandle_ != readHandle_) close(static_cast<int>(writeHandle_));
+}
+
+Waitable HIDDevice::readEvent() const { return readHandle_; }
+
+bool HIDDevice::querySerial(std::string&) {
+    // The serial comes with the identity (HID_UNIQ); there is nothing to ask.
+    return false;
+}
+
+bool HIDDevice::startRead() {
+    // A non-blocking fd needs no request; a closed or missing one fails.
+    if (readHandle_ < 0 || inputBuffer_.empty()) {
+        reportError("startRead", EBADF);
+        return false;
+    }
+    return true;
+}
+
+int HIDDevice::finishRead() {
+    for (;;) {
+        const ssize_t n = read(static_cast<int>(readHandle_), inputBuffer_.data() + 1,
+                               inputBuffer_.size() - 1);
+        if (n > 0) {
+            inputBuffer_[0] = 0;
+            return static_cast<int>(n) + 1;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+        // An unplugged hidraw device fails with EIO; a closed channel reads
+        // end of file.
+        reportError("finishRead", n == 0 ? ENODEV : errno);
+        return -1;
+    }
+}
+
+bool HIDDevice::writeOnce(const unsigned char* data, std::uint32_t length) {
+    const int fd = static_cast<int>(writeHandle_);
+    if (fd < 0) return false;
+    for (;;) {
+        // send() keeps a vanished peer of a socket channel from raising
+        // SIGPIPE; a hidraw node is no socket and takes write().
+        ssize_t n = send(fd, data, length, MSG_NOSIGNAL);
+        if (n < 0 && errno == ENOTSOCK) n = write(fd, data, length);
+        if (n < 0 && errno == EINTR) continue;
+        return n == static_cast<ssize_t>(length);
+    }
+}
+
+}  // namespace koblib

@@ -1,0 +1,124 @@
+// The spine of the library: the device table keyed by serial, the job
+// queue, and the worker thread that does all device work and raises every
+// event. Host threads only post jobs or read the table under the lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/hid_collection.h"
+#include "device/kob.h"
+#include "ir/ccf_learn.h"
+#include "os/event.h"
+
+namespace koblib {
+
+// The nine host-bound events, each wrapping a forwarder of the exported
+// interface; all set, never empty.
+struct ManagerEvents {
+    std::function<void(const std::string&, unsigned char, const std::string&)> onStatus;
+    std::function<void(const std::string&, unsigned char)> onIRSent;
+    std::function<void(const std::string&, const std::string&, const unsigned int*, unsigned int)>
+        onIRReceived;
+    std::function<void(const std::string&, unsigned int, unsigned int)> onModulation;
+    std::function<void(const std::string&, int, int, const std::string&)> onLearn;
+    std::function<void(const std::string&, unsigned char, unsigned char)> onDigitalIO;
+    std::function<void(const std::string&, unsigned int, const unsigned int*, unsigned int)>
+        onRawLearn;
+    std::function<void(const std::string&, unsigned int, const unsigned char*, unsigned int)>
+        onWakeupInfo;
+    std::function<void(const std::string&, int, int, int, int)> onButton;
+};
+
+class KOBManager {
+public:
+    using Job = std::function<void()>;
+    static constexpr int kBatchLimit = 50;
+
+    KOBManager(std::shared_ptr<HIDCollection> collection, ManagerEvents events);
+    // Stops a worker that still runs, as kob_close does.
+    virtual ~KOBManager();
+    KOBManager(const KOBManager&) = delete;
+    KOBManager& operator=(const KOBManager&) = delete;
+
+    // Queues a job for the worker; never waits for it.
+    void post(Job job);
+    // Starts the worker if none runs. Throws std::system_error when the
+    // thread cannot be made.
+    void startWorker();
+    // Sets the stop flag, wakes the worker and waits for it to end; every
+    // device reports "KOB removed" meanwhile. Does nothing when no worker
+    // runs, or when called on the worker itself (from a callback), which
+    // would wait for its own end.
+    void stopWorker();
+    bool onWorkerThread() const;
+
+    // The worker loop and the pieces it is made of.
+    void run();
+    void scan();
+    void rebuildWaitHandles();
+    std::shared_ptr<KOB> findBySerial(const std::string& serial);
+    std::shared_ptr<KOB> findByReadEvent(Waitable handle);
+    void remove(const std::string& serial);
+
+    // Table reads on the caller's thread, under the lock.
+    std::vector<std::string> listSerials();
+    std::uint32_t version(const std::string& serial);
+
+    // The one learner of the process.
+    CCFLearn& learner() { return *learn; }
+
+    // Command jobs, run on the worker (command_jobs.cpp). "Serial or all":
+    // the empty serial addresses every device; "exact": only the device
+    // whose serial equals it.
+    void sendCCF(const std::string& serial, const std::string& code, unsigned char bitmask,
+                 unsigned char repeat);
+    void stopCCF(const std::string& serial);
+    void modulationOn(const std::string& serial);
+    void modulationOff(const std::string& serial);
+    void digitalIO(const std::string& serial, unsigned char cmd, unsigned char value);
+    void rawLearnStart(const std::string& serial);
+    void rawLearnStop(const std::string& serial);
+    void enableWakeFromSuspend(const std::string& serial);
+    void disableWakeFromSuspend(const std::string& serial);
+    void programWakeFromSuspend(const std::string& serial, int flag, const std::string& block);
+    void requestWakeupInfo(const std::string& serial, unsigned int value);
+    void blink(const std::string& serial, int value);
+    void bootloader(const std::string& serial);
+
+private:
+    // Devices a job addresses, in key order.
+    std::vector<std::shared_ptr<KOB>> addressed(const std::string& serial, bool exact);
+    void writeCommand(const std::string& serial, bool exact, unsigned char command,
+                      const unsigned char* payload, std::uint32_t length);
+    void emptyTable();
+
+    void statusRelay(const std::string& serial, unsigned char code, const std::string& text);
+    void irSentRelay(const std::string& serial, unsigned char status);
+    void irReceivedRelay(const std::string& serial, const std::string& text,
+                         const unsigned int* words, unsigned int count);
+    void modulationRelay(const std::string& serial, unsigned int cycles, unsigned int total);
+
+    Waitable waitHandles[kMaxWaitables];
+    int waitCount = 0;
+    std::shared_ptr<HIDCollection> collection;
+    std::mutex lock;
+    std::map<std::string, std::shared_ptr<KOB>> devices;
+    std::list<Job> jobs;
+    std::unique_ptr<std::thread> worker;
+    std::atomic<std::thread::id> workerId{};
+    Event jobEvent;
+    std::atomic<bool> stopping{false};
+    ManagerEvents events;
+    std::unique_ptr<CCFLearn> learn;
+};
+
+}  // namespace koblib

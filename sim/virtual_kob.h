@@ -1,0 +1,113 @@
+// The virtual KOB-1: a model of the device firmware. It decodes every
+// command report it receives and answers with input reports, over any
+// number of host connections (each like an opened device node).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "device/hid_device.h"
+
+namespace koblib {
+
+class VirtualPort;
+
+class VirtualKOB {
+public:
+    // payload: report length without the report-ID byte, for input and
+    // output reports alike.
+    VirtualKOB(std::string serial, std::uint32_t version, std::uint32_t payload);
+    ~VirtualKOB();
+    VirtualKOB(const VirtualKOB&) = delete;
+    VirtualKOB& operator=(const VirtualKOB&) = delete;
+
+    const std::string& serial() const { return serial_; }
+    std::uint32_t version() const { return version_; }
+    std::uint32_t payload() const { return payload_; }
+
+    // A new host connection, as opening the device node gives: an
+    // HIDDevice over it, or null once the device is detached.
+    std::shared_ptr<HIDDevice> open();
+
+    // Unplugs: every connection's reads fail from now on, nothing more is
+    // sent or heard. Also what the bootloader command does.
+    void detach();
+    bool detached() const;
+    // Called (on the firmware's thread) when the device detaches itself.
+    void setSelfDetachListener(std::function<void()> listener);
+
+    // Test controls. The device hears one frame: tick words as its receiver
+    // reports them (word 0 the silence before it), the carrier in Hz.
+    bool receiveFrame(const std::vector<std::uint32_t>& ticks, std::uint32_t carrierHz);
+    // A button report with these (button, value) pairs.
+    bool pressButtons(const std::vector<std::pair<unsigned char, unsigned char>>& pairs);
+    // One raw input report: payload bytes, zero-padded to the payload length.
+    bool sendRaw(const unsigned char* bytes, std::size_t length);
+    // The output reports received since the last call, oldest first, whole.
+    std::vector<std::vector<unsigned char>> takeOutputs(std::size_t maxBytes = SIZE_MAX);
+    // Loopback of sent frames into the receiver, and the share of the real
+    // air time a transmission takes (0 = at once).
+    void configure(bool loopback, unsigned airTimePercent);
+
+private:
+    struct Connection;
+    struct Timed {
+        std::chrono::steady_clock::time_point at;
+        std::uint64_t transmission;  // 0: not part of a transmission
+        std::function<void()> action;
+    };
+
+    void readLoop(Connection* connection);
+    void firmwareLoop();
+    void handleOutput(const std::vector<unsigned char>& report);
+    void goOnAir();
+    void stopTransmission();
+    void hear(const std::vector<std::uint32_t>& ticks, std::uint32_t carrierHz);
+    void sendMessage(const std::vector<unsigned char>& head, const std::vector<unsigned char>& data);
+    bool sendInput(const std::vector<unsigned char>& payload);
+    void schedule(std::chrono::steady_clock::time_point at, std::uint64_t transmission,
+                  std::function<void()> action);
+    void reapConnections();
+
+    const std::string serial_;
+    const std::uint32_t version_;
+    const std::uint32_t payload_;
+
+    // Connections and sending.
+    mutable std::mutex portsLock_;
+    std::list<std::unique_ptr<Connection>> connections_;
+    bool detached_ = false;
+    std::function<void()> selfDetachListener_;
+
+    // Firmware state, guarded by stateLock_; run on the firmware thread.
+    std::mutex stateLock_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::vector<std::vector<unsigned char>> inbox_;
+    std::vector<Timed> timers_;
+    std::vector<std::vector<unsigned char>> outputLog_;
+    bool loopback_ = true;
+    unsigned airTimePercent_ = 100;
+    bool measuring_ = false;
+    bool rawLearning_ = false;
+    bool wakeEnabled_ = false;
+    std::vector<unsigned char> wakeBlocks_[2];
+    std::vector<std::uint32_t> sendWords_;
+    unsigned char sendRepeat_ = 0;
+    std::uint64_t transmission_ = 0;     // the one on the air, 0 for none
+    std::uint64_t nextTransmission_ = 1;
+    std::chrono::steady_clock::time_point airFreeAt_{};
+
+    std::thread firmware_;
+};
+
+}  // namespace koblib
