@@ -1,0 +1,36 @@
+// Files for the upgrade tests: a private temporary directory and the Intel
+// HEX files that the build made with objcopy.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace koblib_test {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // Writes content (bytes as given) to name in the directory and returns
+    // the file's full path.
+    std::string write(const std::string& name, const std::string& content) const;
+    std::string path(const std::string& name) const;
+
+  private:
+    std::filesystem::path dir_;
+};
+
+// The directory of the files made by make_test_hex.cmake.
+std::string testDataPath(const std::string& name);
+
+// The bytes of a file; fails the calling test when it cannot be read.
+std::vector<std::uint8_t> readBinaryFile(const std::string& path);
+
+}  // namespace koblib_test
