@@ -1,0 +1,7 @@
+#include "parsers/parser.h"
+
+namespace koblib {
+
+Parser::~Parser() = default;
+
+}  // namespace koblib
