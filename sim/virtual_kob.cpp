@@ -362,6 +362,11 @@ std::vector<std::vector<unsigned char>> VirtualKOB::takeOutputs(std::size_t maxB
     return taken;
 }
 
+bool VirtualKOB::waitForOutputs(std::size_t count, std::chrono::milliseconds deadline) {
+    std::unique_lock<std::mutex> guard(stateLock_);
+    return wake_.wait_for(guard, deadline, [&] { return outputLog_.size() >= count; });
+}
+
 void VirtualKOB::configure(bool loopback, unsigned airTimePercent) {
     std::lock_guard<std::mutex> guard(stateLock_);
     loopback_ = loopback;

@@ -54,6 +54,9 @@ public:
     bool sendRaw(const unsigned char* bytes, std::size_t length);
     // The output reports received since the last call, oldest first, whole.
     std::vector<std::vector<unsigned char>> takeOutputs(std::size_t maxBytes = SIZE_MAX);
+    // Waits until the log holds at least count reports; false after the
+    // deadline.
+    bool waitForOutputs(std::size_t count, std::chrono::milliseconds deadline);
     // Loopback of sent frames into the receiver, and the share of the real
     // air time a transmission takes (0 = at once).
     void configure(bool loopback, unsigned airTimePercent);
