@@ -112,15 +112,24 @@ void VirtualKOB::readLoop(Connection* connection) {
     for (;;) {
         const int n = connection->port->receiveOutput(report.data(), report.size());
         if (n < 0) break;
-        std::vector<unsigned char> whole(report.begin(), report.begin() + n);
-        {
-            std::lock_guard<std::mutex> guard(stateLock_);
-            outputLog_.push_back(whole);
-            inbox_.push_back(std::move(whole));
-        }
-        wake_.notify_all();
+        deliverOutput(report.data(), static_cast<std::size_t>(n));
     }
     connection->done = true;
+}
+
+void VirtualKOB::deliverOutput(const unsigned char* report, std::size_t length) {
+    std::vector<unsigned char> whole(report, report + length);
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        outputLog_.push_back(whole);
+        inbox_.push_back(std::move(whole));
+    }
+    wake_.notify_all();
+}
+
+void VirtualKOB::setInputSink(InputSink sink) {
+    std::lock_guard<std::mutex> guard(portsLock_);
+    inputSink_ = std::move(sink);
 }
 
 void VirtualKOB::firmwareLoop() {
@@ -316,6 +325,7 @@ bool VirtualKOB::sendInput(const std::vector<unsigned char>& payload) {
     if (detached_) return false;
     for (auto& connection : connections_)
         if (!connection->done) connection->port->sendInput(report.data(), report.size());
+    if (inputSink_) inputSink_(report.data(), report.size());
     return true;
 }
 

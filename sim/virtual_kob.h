@@ -45,6 +45,13 @@ public:
     // Called (on the firmware's thread) when the device detaches itself.
     void setSelfDetachListener(std::function<void()> listener);
 
+    // Another transport for the same firmware (the kernel's uhid in the VM
+    // suite): sink receives every input report payload, and the transport
+    // hands each output report (report-ID byte included) to deliverOutput.
+    using InputSink = std::function<void(const unsigned char* payload, std::size_t length)>;
+    void setInputSink(InputSink sink);
+    void deliverOutput(const unsigned char* report, std::size_t length);
+
     // Test controls. The device hears one frame: tick words as its receiver
     // reports them (word 0 the silence before it), the carrier in Hz.
     bool receiveFrame(const std::vector<std::uint32_t>& ticks, std::uint32_t carrierHz);
@@ -90,6 +97,7 @@ private:
     std::list<std::unique_ptr<Connection>> connections_;
     bool detached_ = false;
     std::function<void()> selfDetachListener_;
+    InputSink inputSink_;
 
     // Firmware state, guarded by stateLock_; run on the firmware thread.
     std::mutex stateLock_;
