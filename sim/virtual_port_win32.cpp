@@ -81,8 +81,7 @@ struct VirtualPort::Impl {
     // Runs one overlapped operation of the device end to its end. Returns
     // true with the byte count, or false with the error; a shutdown while it
     // waits cancels it and fails with ERROR_OPERATION_ABORTED.
-    bool complete(HANDLE pipe, OVERLAPPED& overlapped, BOOL started, DWORD& bytes,
-                  DWORD& error) {
+    bool complete(HANDLE pipe, OVERLAPPED& overlapped, BOOL started, DWORD& bytes, DWORD& error) {
         error = ERROR_SUCCESS;
         if (!started) {
             error = GetLastError();
@@ -119,9 +118,9 @@ bool acceptClient(HANDLE server) {
     if (!connected) {
         const DWORD error = GetLastError();
         DWORD unused = 0;
-        connected = error == ERROR_PIPE_CONNECTED ||
-                    (error == ERROR_IO_PENDING &&
-                     GetOverlappedResult(server, &overlapped, &unused, TRUE));
+        connected =
+            error == ERROR_PIPE_CONNECTED ||
+            (error == ERROR_IO_PENDING && GetOverlappedResult(server, &overlapped, &unused, TRUE));
     }
     CloseHandle(overlapped.hEvent);
     return connected;
@@ -129,8 +128,7 @@ bool acceptClient(HANDLE server) {
 
 }  // namespace
 
-VirtualPort::VirtualPort(std::uint32_t inputLength, std::uint32_t outputLength)
-    : impl_(new Impl) {
+VirtualPort::VirtualPort(std::uint32_t inputLength, std::uint32_t outputLength) : impl_(new Impl) {
     Impl& p = *impl_;
     p.inputLength = inputLength;
     p.outputLength = outputLength;
@@ -145,8 +143,8 @@ VirtualPort::VirtualPort(std::uint32_t inputLength, std::uint32_t outputLength)
     if (p.inputServer == INVALID_HANDLE_VALUE)
         throw std::runtime_error("VirtualPort: CreateNamedPipe failed");
     // FILE_WRITE_ATTRIBUTES lets the host switch its end to message reads.
-    p.inputClient = CreateFileA(inputName.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    p.inputClient = CreateFileA(inputName.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     DWORD readMode = PIPE_READMODE_MESSAGE;
     if (p.inputClient == INVALID_HANDLE_VALUE ||
         !SetNamedPipeHandleState(p.inputClient, &readMode, nullptr, nullptr) ||
@@ -163,7 +161,9 @@ VirtualPort::VirtualPort(std::uint32_t inputLength, std::uint32_t outputLength)
         throw std::runtime_error("VirtualPort: cannot connect the output pipe");
 }
 
-VirtualPort::~VirtualPort() { shutdown(); }
+VirtualPort::~VirtualPort() {
+    shutdown();
+}
 
 Waitable VirtualPort::takeHostReadHandle() {
     const HANDLE h = impl_->inputClient;
@@ -188,8 +188,8 @@ bool VirtualPort::sendInput(const unsigned char* payload, std::size_t length) {
     if (payload && size > 1) std::copy(payload, payload + (size - 1), p.message.begin() + 1);
     OVERLAPPED overlapped{};
     overlapped.hEvent = p.sendEvent;
-    const BOOL started = WriteFile(p.inputServer, p.message.data(), static_cast<DWORD>(size),
-                                   nullptr, &overlapped);
+    const BOOL started =
+        WriteFile(p.inputServer, p.message.data(), static_cast<DWORD>(size), nullptr, &overlapped);
     DWORD bytes = 0, error = 0;
     return p.complete(p.inputServer, overlapped, started, bytes, error) && bytes == size;
 }
@@ -203,7 +203,8 @@ int VirtualPort::receiveOutput(unsigned char* report, std::size_t capacity) {
     const BOOL started =
         ReadFile(p.outputServer, report, static_cast<DWORD>(capacity), nullptr, &overlapped);
     DWORD bytes = 0, error = 0;
-    if (p.complete(p.outputServer, overlapped, started, bytes, error)) return static_cast<int>(bytes);
+    if (p.complete(p.outputServer, overlapped, started, bytes, error))
+        return static_cast<int>(bytes);
     if (error != ERROR_MORE_DATA) return -1;
     // A report longer than the caller's buffer: keep its first capacity
     // bytes and drop the rest of the message.
