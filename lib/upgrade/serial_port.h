@@ -1,0 +1,49 @@
+// The serial port that the bootloader answers on: opened by name for
+// exclusive, synchronous reading and writing, with fixed time-outs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace koblib {
+
+// Time-outs applied after every open. A read ends when all bytes are in,
+// when ReadInterval passes between two bytes after the first one, or when
+// the total (ReadMultiplier per byte asked plus ReadConstant) has passed;
+// a write ends when all bytes are out or its total has passed.
+constexpr std::uint32_t kSerialReadIntervalMs = 500;
+constexpr std::uint32_t kSerialReadMultiplierMs = 1;
+constexpr std::uint32_t kSerialReadConstantMs = 1000;
+constexpr std::uint32_t kSerialWriteMultiplierMs = 100;
+constexpr std::uint32_t kSerialWriteConstantMs = 250;
+
+class SerialPort {
+  public:
+    SerialPort();
+    // Closes the port if it is open.
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // Opens the port name exactly as given (a COM file name on Windows, a
+    // device path elsewhere) with no sharing, and applies the time-outs.
+    // False when it cannot be opened, also when another holds it open.
+    bool open(const char* name);
+    void close();
+    bool isOpen() const;
+
+    // One write of count bytes. moved receives the bytes that went out
+    // before the time-out. False when the call itself failed.
+    bool write(const void* bytes, std::size_t count, std::size_t* moved);
+
+    // One read of up to count bytes. moved receives the bytes that
+    // arrived; a time-out is not a failure, it just moves fewer bytes.
+    // False when the call itself failed (for example the device is gone).
+    bool read(void* buffer, std::size_t count, std::size_t* moved);
+
+  private:
+    // A HANDLE on Windows, a file descriptor elsewhere; -1 when closed.
+    std::intptr_t handle_;
+};
+
+}  // namespace koblib
