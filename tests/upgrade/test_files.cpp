@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -43,6 +45,39 @@ std::vector<std::uint8_t> readBinaryFile(const std::string& path) {
     EXPECT_TRUE(in.good()) << "cannot read " << path;
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
                                      std::istreambuf_iterator<char>());
+}
+
+std::string hexLine(unsigned address, unsigned type, const std::vector<std::uint8_t>& bytes) {
+    std::vector<unsigned> fields = {static_cast<unsigned>(bytes.size()), (address >> 8) & 0xFF,
+                                    address & 0xFF, type};
+    fields.insert(fields.end(), bytes.begin(), bytes.end());
+    std::string line = ":";
+    unsigned sum = 0;
+    char pair[3];
+    for (unsigned field : fields) {
+        std::snprintf(pair, sizeof pair, "%02X", field & 0xFF);
+        line += pair;
+        sum += field;
+    }
+    std::snprintf(pair, sizeof pair, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + pair + "\r\n";
+}
+
+std::string hexFile(unsigned address, const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    for (std::size_t at = 0; at < bytes.size(); at += 16) {
+        const std::size_t count = std::min<std::size_t>(16, bytes.size() - at);
+        text += hexLine(address + static_cast<unsigned>(at), 0,
+                        std::vector<std::uint8_t>(bytes.begin() + at, bytes.begin() + at + count));
+    }
+    return text + ":00000001FF\r\n";
+}
+
+std::vector<std::uint8_t> byteRun(std::uint8_t first, std::size_t count) {
+    std::vector<std::uint8_t> bytes(count);
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<std::uint8_t>(first + i);
+    return bytes;
 }
 
 }  // namespace koblib_test

@@ -33,4 +33,13 @@ std::string testDataPath(const std::string& name);
 // The bytes of a file; fails the calling test when it cannot be read.
 std::vector<std::uint8_t> readBinaryFile(const std::string& path);
 
+// One Intel HEX line (with its checksum and CR LF).
+std::string hexLine(unsigned address, unsigned type, const std::vector<std::uint8_t>& bytes);
+
+// bytes from address on as data records of 16 bytes and an end record.
+std::string hexFile(unsigned address, const std::vector<std::uint8_t>& bytes);
+
+// count bytes first, first + 1, ... (wrapping at 256).
+std::vector<std::uint8_t> byteRun(std::uint8_t first, std::size_t count);
+
 }  // namespace koblib_test
