@@ -1,0 +1,89 @@
+// The learner: turns the IR frames one device receives, and the carrier
+// frequency, into one CCF code. It waits until ten frames are equal, takes
+// the carrier frequency from the host or averages the device's
+// measurements, and writes the first frame heard as the once sequence and
+// the most frequent frame as the repeat sequence. One run at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ir/ccf.h"
+#include "ir/pulse_lengths.h"
+
+namespace koblib {
+
+class CCFLearn {
+  public:
+    // (serial, percent, code): code is empty while the run goes on and
+    // holds the learned CCF text in the last report of a run.
+    using Progress = std::function<void(const std::string&, int, const std::string&)>;
+    // Asks the device with that serial to start or stop measuring the
+    // carrier; only queues work, so it may be called on any thread.
+    using SerialFunction = std::function<void(const std::string&)>;
+
+    // Frames a run keeps; later ones are dropped.
+    static constexpr std::size_t kMaxFrames = 20;
+    // Equal frames that make a code.
+    static constexpr std::uint32_t kEqualFrames = 10;
+    // Carrier measurements needed before they are averaged.
+    static constexpr std::size_t kMinMeasurements = 10;
+
+    CCFLearn(Progress progress, SerialFunction modulationOn, SerialFunction modulationOff);
+    virtual ~CCFLearn() = default;
+
+    // Begins a run for serial, dropping the last one's frames, measurements
+    // and bins; frequency is the carrier in Hz, or 0 or less to measure it.
+    // Reports nothing.
+    void start(std::int32_t frequency, const std::string& serial);
+
+    // Ends the run at once and asks its device to stop measuring.
+    void stop();
+
+    // A receive event (the word text of one frame) of a device.
+    void onFrame(const std::string& serial, const std::string& text);
+
+    // A carrier measurement of a device: total / cycles Hz. Ignored when
+    // cycles is 0.
+    void onModulation(const std::string& serial, std::uint32_t cycles, std::uint32_t total);
+
+    // The four operations above are serialised by a lock inside the
+    // learner; the calls they make (progress, modulation on and off) are
+    // made after the lock is released, so that a host callback may start
+    // or stop a run.
+
+  private:
+    // The calls an operation makes once the lock is released, in this
+    // order: modulation on, progress, modulation off.
+    struct Calls {
+        std::string serial;
+        bool modulationOn = false;
+        bool report = false;
+        int percent = 0;
+        std::string code;
+        bool modulationOff = false;
+    };
+
+    Calls evaluate();
+    std::int32_t estimateFrequency(int& confidence);
+    std::string finish(std::size_t best, double averageGap, std::int32_t frequency);
+    void make(const Calls& calls) const;
+
+    const Progress progress_;
+    const SerialFunction modulationOn_;
+    const SerialFunction modulationOff_;
+
+    std::mutex lock_;  // guards everything below
+    std::vector<CCF> frames_;
+    std::vector<std::uint32_t> frequencies_;
+    PulseLengths lengths_;
+    std::string serial_;
+    bool active_ = false;
+    std::int32_t givenFrequency_ = 0;
+};
+
+}  // namespace koblib
