@@ -93,19 +93,16 @@ void KOB::sendIR(const unsigned int* words, std::size_t count, unsigned char bit
 
 void KOB::transmitIR(unsigned char bitmask, unsigned char repeat, const unsigned int* words,
                      std::size_t count) {
-    // A device whose reports are too short for a word refuses the code and
-    // is not marked sending, so that later codes are not blocked.
-    if (device->outputReportLength() < 6) {
-        debugOutput("IR code not sent: output report of " +
-                    std::to_string(device->outputReportLength()) + " bytes is too short\n");
-        sending = false;
-        return;
-    }
     sending = forEachIRSendReport(words, count, bitmask, repeat, device->outputBuffer(),
                                   device->outputReportLength(),
                                   [this](const unsigned char*, std::size_t) {
                                       device->writeOutputBuffer();
                                   });
+    // A device whose reports are too short for a word refuses the code and
+    // is not marked sending, so that later codes are not blocked.
+    if (!sending)
+        debugOutput("IR code not sent: output report of " +
+                    std::to_string(device->outputReportLength()) + " bytes is too short\n");
 }
 
 void KOB::onSendComplete(const std::string& serial, unsigned char status) {
