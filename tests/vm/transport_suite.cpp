@@ -217,7 +217,7 @@ TEST_P(TransportTest, DigitalIORoundTrip) {
     } cases[] = {{0x2C, 0x05}, {0x00, 0x00}, {0xFF, 0x80}, {0x00, 0xFE}, {0x01, 0x00}};
     std::size_t n = 0;
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "cmd " << int(c.cmd) << " value " << int(c.value));
+        SCOPED_TRACE(::testing::Message() << "cmd " << int(c.cmd) << " value " << int(c.value));
         kob_digitalIO("VM-DIO-1", c.cmd, c.value);
         ++n;
         ASSERT_TRUE(recorder->waitFor(
