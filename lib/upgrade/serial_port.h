@@ -42,7 +42,9 @@ class SerialPort {
     bool read(void* buffer, std::size_t count, std::size_t* moved);
 
   private:
-    // A HANDLE on Windows, a file descriptor elsewhere; -1 when closed.
+    // A HANDLE on Windows, a file descriptor elsewhere; kClosed (-1, also
+    // INVALID_HANDLE_VALUE) when closed.
+    static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_;
 };
 

@@ -14,8 +14,6 @@
 namespace koblib {
 namespace {
 
-constexpr std::intptr_t kClosed = -1;
-
 // Waits up to timeoutMs for events on fd. 1: ready (or in error, which
 // the following read or write reports), 0: time-out, -1: poll failed.
 int waitFor(int fd, short events, int timeoutMs) {
@@ -28,16 +26,6 @@ int waitFor(int fd, short events, int timeoutMs) {
 }
 
 }  // namespace
-
-SerialPort::SerialPort() : handle_(kClosed) {}
-
-SerialPort::~SerialPort() {
-    close();
-}
-
-bool SerialPort::isOpen() const {
-    return handle_ != kClosed;
-}
 
 bool SerialPort::open(const char* name) {
     close();

@@ -5,23 +5,11 @@
 namespace koblib {
 namespace {
 
-constexpr std::intptr_t kClosed = -1;  // INVALID_HANDLE_VALUE
-
 HANDLE asHandle(std::intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 
 }  // namespace
-
-SerialPort::SerialPort() : handle_(kClosed) {}
-
-SerialPort::~SerialPort() {
-    close();
-}
-
-bool SerialPort::isOpen() const {
-    return handle_ != kClosed;
-}
 
 bool SerialPort::open(const char* name) {
     close();
