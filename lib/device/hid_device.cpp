@@ -1,11 +1,20 @@
 #include "device/hid_device.h"
 
+#include <cstdio>
+
 #include "device/command_reports.h"
+#include "os/debug_output.h"
 
 namespace koblib {
 
 namespace {
 constexpr int kWriteAttempts = 4;
+}
+
+void HIDDevice::reportError(const char* where, int error) {
+    char text[1024];
+    std::snprintf(text, sizeof text, "HIDDevice (%s): Last Error: %d\n", where, error);
+    debugOutput(text);
 }
 
 const std::string& HIDDevice::getSerial() {

@@ -75,6 +75,8 @@ private:
     struct ReadState;  // per system: the overlapped record and its event
 
     bool querySerial(std::string& serial);  // per system
+    // "HIDDevice (<where>): Last Error: <error>" on the debug output.
+    static void reportError(const char* where, int error);
     bool writeOnce(const unsigned char* data, std::uint32_t length);  // per system
 
     Waitable readHandle_;

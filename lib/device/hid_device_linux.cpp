@@ -6,22 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "device/hid_device.h"
-#include "os/debug_output.h"
 
 namespace koblib {
 
 struct HIDDevice::ReadState {};
-
-namespace {
-void reportError(const char* where, int error) {
-    char text[1024];
-    std::snprintf(text, sizeof text, "HIDDevice (%s): Last Error: %d\n", where, error);
-    debugOutput(text);
-}
-}  // namespace
 
 HIDDevice::HIDDevice(Waitable readHandle, Waitable writeHandle, const HIDIdentity& identity)
     : readHandle_(readHandle),

@@ -8,10 +8,8 @@ extern "C" {
 #include <hidsdi.h>
 }
 
-#include <cstdio>
 
 #include "device/hid_device.h"
-#include "os/debug_output.h"
 
 namespace koblib {
 
@@ -31,13 +29,6 @@ HANDLE toHandle(Waitable w) {
 
 bool isOpen(Waitable w) {
     return w != 0 && toHandle(w) != INVALID_HANDLE_VALUE;
-}
-
-void reportError(const char* where, DWORD error) {
-    char text[1024];
-    std::snprintf(text, sizeof text, "HIDDevice (%s): Last Error: %d\n", where,
-                  static_cast<int>(error));
-    debugOutput(text);
 }
 
 }  // namespace
@@ -109,7 +100,7 @@ bool HIDDevice::startRead() {
         state.outstanding = true;
         return true;
     }
-    reportError("startRead", error);
+    reportError("startRead", static_cast<int>(error));
     return false;
 }
 
@@ -123,7 +114,7 @@ int HIDDevice::finishRead() {
     const DWORD error = GetLastError();
     if (error == ERROR_IO_INCOMPLETE) return 0;
     state.outstanding = false;
-    reportError("finishRead", error);
+    reportError("finishRead", static_cast<int>(error));
     return -1;
 }
 
