@@ -8,7 +8,6 @@ extern "C" {
 #include <hidsdi.h>
 }
 
-
 #include "device/hid_device.h"
 
 namespace koblib {

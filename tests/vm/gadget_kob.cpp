@@ -1,4 +1,5 @@
 #include "gadget_kob.h"
+#include "wait_readable.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -185,17 +186,7 @@ bool GadgetKOB::writeInput(const unsigned char* report, std::size_t length) {
 
 void GadgetKOB::readerLoop() {
     unsigned char data[kReportBytes * 2];
-    pollfd fds[2] = {{stopFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
-    for (;;) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (fds[0].revents) return;
-        if (!(fds[1].revents & POLLIN)) {
-            if (fds[1].revents) return;
-            continue;
-        }
+    while (waitReadable(stopFd_, fd_)) {
         // One read is one output report as the wire carried it: the USB
         // HID driver has dropped the report-ID byte already.
         const ssize_t n = read(fd_, data, sizeof data);

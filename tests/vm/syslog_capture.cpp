@@ -1,4 +1,5 @@
 #include "syslog_capture.h"
+#include "wait_readable.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -50,13 +51,7 @@ SyslogCapture::~SyslogCapture() {
 
 void SyslogCapture::readLoop() {
     char buffer[2048];
-    pollfd fds[2] = {{stopFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
-    for (;;) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (fds[0].revents) return;
+    while (waitReadable(stopFd_, fd_)) {
         const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n <= 0) continue;
         {

@@ -1,4 +1,5 @@
 #include "uhid_kob.h"
+#include "wait_readable.h"
 
 #include <fcntl.h>
 #include <linux/uhid.h>
@@ -123,17 +124,7 @@ bool UhidKOB::waitForOpen(bool open, std::chrono::milliseconds deadline) {
 
 void UhidKOB::readerLoop() {
     auto event = std::make_unique<uhid_event>();
-    pollfd fds[2] = {{stopFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
-    for (;;) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (fds[0].revents) return;
-        if (!(fds[1].revents & POLLIN)) {
-            if (fds[1].revents) return;
-            continue;
-        }
+    while (waitReadable(stopFd_, fd_)) {
         const ssize_t n = read(fd_, event.get(), sizeof *event);
         if (n < static_cast<ssize_t>(sizeof event->type)) {
             if (n < 0 && errno == EINTR) continue;
