@@ -12,13 +12,12 @@ namespace {
 
 VirtualBus& bus() {
     // Built on first use (the manager's construction at load), with the
-    // one device a fresh library starts with.
-    static VirtualBus* const instance = [] {
-        auto* created = new VirtualBus;  // lives as long as the process
-        created->attach("SIM-0001", 0x0100, 64);
-        return created;
-    }();
-    return *instance;
+    // one device a fresh library starts with; destroyed after the manager
+    // at unload, which joins the devices' threads.
+    static VirtualBus instance;
+    static const bool attached = instance.attach("SIM-0001", 0x0100, 64);
+    (void)attached;
+    return instance;
 }
 
 // Attach and detach are the notices of device changes.
