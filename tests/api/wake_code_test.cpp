@@ -85,7 +85,7 @@ TEST_F(ApiTest, WakeCodeOf256BytesAndNullDataSendNothing) {
     ASSERT_NE(openAll(), nullptr);
     ASSERT_TRUE(waitArrived(device.serial()));
 
-    const std::vector<unsigned char> tooLong = block(256);
+    const std::vector<unsigned char> tooLong = block(1000);
     kob_program_wake_from_suspend(device.name(), 0, tooLong.data(), 256);
     kob_program_wake_from_suspend(device.name(), 1, tooLong.data(), 1000);
     kob_program_wake_from_suspend(device.name(), 0, nullptr, 5);
