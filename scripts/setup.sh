@@ -13,9 +13,14 @@ missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+# The VM suite fetches the kernel package with apt: it needs package lists.
+lists_needed=no
+[ "$what" = all ] && ! apt-cache show linux-image-amd64 >/dev/null 2>&1 && lists_needed=yes
+if [ ${#missing[@]} -gt 0 ] || [ $lists_needed = yes ]; then
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
