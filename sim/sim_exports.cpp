@@ -12,12 +12,16 @@ namespace {
 
 VirtualBus& bus() {
     // Built on first use (the manager's construction at load), with the
-    // one device a fresh library starts with; destroyed after the manager
-    // at unload, which joins the devices' threads.
-    static VirtualBus instance;
-    static const bool attached = instance.attach("SIM-0001", 0x0100, 64);
-    (void)attached;
-    return instance;
+    // one device a fresh library starts with. It lives as long as the
+    // process: destroying it would join its devices' threads while the
+    // library is being unloaded, which on Windows waits for ever under the
+    // loader lock.
+    static VirtualBus* const instance = [] {
+        auto* created = new VirtualBus;
+        created->attach("SIM-0001", 0x0100, 64);
+        return created;
+    }();
+    return *instance;
 }
 
 // Attach and detach are the notices of device changes.

@@ -115,6 +115,12 @@ void VirtualKOB::readLoop(Connection* connection) {
         deliverOutput(report.data(), static_cast<std::size_t>(n));
     }
     connection->done = true;
+    // The firmware thread joins it, so that no ended thread is left unjoined.
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        connectionEnded_ = true;
+    }
+    wake_.notify_all();
 }
 
 void VirtualKOB::deliverOutput(const unsigned char* report, std::size_t length) {
@@ -136,6 +142,17 @@ void VirtualKOB::firmwareLoop() {
     std::unique_lock<std::mutex> lock(stateLock_);
     for (;;) {
         if (stopping_) return;
+        if (connectionEnded_.exchange(false)) {
+            // Not under stateLock_: an ending reader may still be waiting
+            // for it.
+            lock.unlock();
+            {
+                std::lock_guard<std::mutex> guard(portsLock_);
+                reapConnections();
+            }
+            lock.lock();
+            continue;
+        }
         if (!inbox_.empty()) {
             std::vector<std::vector<unsigned char>> reports;
             reports.swap(inbox_);

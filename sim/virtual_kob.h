@@ -3,6 +3,7 @@
 // number of host connections (each like an opened device node).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -95,6 +96,7 @@ private:
     // Connections and sending.
     mutable std::mutex portsLock_;
     std::list<std::unique_ptr<Connection>> connections_;
+    std::atomic<bool> connectionEnded_{false};  // a reader is done: join it
     bool detached_ = false;
     std::function<void()> selfDetachListener_;
     InputSink inputSink_;
