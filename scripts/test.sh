@@ -9,4 +9,4 @@ build=${BUILD_DIR:-$here/build}
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j2
 cd "$build"
-ctest --output-on-failure -j2 --timeout 900 "$@"
+ctest --output-on-failure -j2 --timeout 600 "$@"
