@@ -79,6 +79,16 @@ DeviceNotifier& notifier() {
     return *instance;
 }
 
+// Slots 1 to 5, which every open function sets.
+void setFirstSlots(kob_status_cb status, kob_ir_sent_cb irSent, kob_ir_received_cb irReceived,
+                   kob_learn_cb learn, kob_digital_io_cb digitalIO) {
+    slots.status = status;
+    slots.irSent = irSent;
+    slots.irReceived = irReceived;
+    slots.learn = learn;
+    slots.digitalIO = digitalIO;
+}
+
 template <typename Setter>
 void* openLibrary(Setter setSlots) {
     try {
@@ -130,11 +140,7 @@ KOB_API void* KOB_CALL kob_open(kob_status_cb status_cb, kob_ir_sent_cb ir_sent_
                                 kob_ir_received_cb ir_received_cb, kob_learn_cb learn_cb,
                                 kob_digital_io_cb digital_io_cb) {
     return koblib::openLibrary([&] {
-        koblib::slots.status = status_cb;
-        koblib::slots.irSent = ir_sent_cb;
-        koblib::slots.irReceived = ir_received_cb;
-        koblib::slots.learn = learn_cb;
-        koblib::slots.digitalIO = digital_io_cb;
+        koblib::setFirstSlots(status_cb, ir_sent_cb, ir_received_cb, learn_cb, digital_io_cb);
         koblib::slots.rawLearn = nullptr;
     });
 }
@@ -145,11 +151,7 @@ KOB_API void* KOB_CALL kob_open_ex(kob_status_cb status_cb, kob_ir_sent_cb ir_se
                                    kob_modulation_cb modulation_cb, kob_raw_learn_cb raw_learn_cb,
                                    kob_wakeup_info_cb wakeup_info_cb, kob_button_cb button_cb) {
     return koblib::openLibrary([&] {
-        koblib::slots.status = status_cb;
-        koblib::slots.irSent = ir_sent_cb;
-        koblib::slots.irReceived = ir_received_cb;
-        koblib::slots.learn = learn_cb;
-        koblib::slots.digitalIO = digital_io_cb;
+        koblib::setFirstSlots(status_cb, ir_sent_cb, ir_received_cb, learn_cb, digital_io_cb);
         koblib::slots.modulation = modulation_cb;
         koblib::slots.rawLearn = raw_learn_cb;
         koblib::slots.wakeupInfo = wakeup_info_cb;
@@ -159,11 +161,7 @@ KOB_API void* KOB_CALL kob_open_ex(kob_status_cb status_cb, kob_ir_sent_cb ir_se
 
 KOB_API void* KOB_CALL kob_open_no_cb(void) {
     return koblib::openLibrary([] {
-        koblib::slots.status = nullptr;
-        koblib::slots.irSent = nullptr;
-        koblib::slots.irReceived = nullptr;
-        koblib::slots.learn = nullptr;
-        koblib::slots.digitalIO = nullptr;
+        koblib::setFirstSlots(nullptr, nullptr, nullptr, nullptr, nullptr);
         koblib::slots.rawLearn = nullptr;
     });
 }
