@@ -12,12 +12,10 @@ IRRawLearnParser::IRRawLearnParser(std::string serial, Callback callback)
     : serial(std::move(serial)), callback(std::move(callback)), collector(rawLearnLayout) {}
 
 bool IRRawLearnParser::parse(const unsigned char* payload, unsigned int length) {
-    CollectResult result = collector.collect(payload, length);
-    if (result == CollectResult::needMore) return false;
-    if (result == CollectResult::complete && callback) {
-        callback(serial, collector.headerByte(), collector.entries(), collector.count());
-    }
-    return true;
+    return collector.parse(payload, length, [this] {
+        if (callback)
+            callback(serial, collector.headerByte(), collector.entries(), collector.count());
+    });
 }
 
 }  // namespace koblib

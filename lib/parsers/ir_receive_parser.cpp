@@ -15,25 +15,22 @@ IRReceiveParser::IRReceiveParser(std::string serial, Callback callback)
 }
 
 bool IRReceiveParser::parse(const unsigned char* payload, unsigned int length) {
-    CollectResult result = collector.collect(payload, length);
-    if (result == CollectResult::needMore) return false;
-    if (result == CollectResult::ignored) return true;
-
-    // Each word is formatted as "%04X ": the words hold 16-bit values.
-    const unsigned int* words = collector.entries();
-    unsigned int count = collector.count();
-    char* out = text;
-    for (unsigned int i = 0; i < count; ++i) {
-        unsigned int word = words[i];
-        *out++ = hexDigits[(word >> 12) & 0xF];
-        *out++ = hexDigits[(word >> 8) & 0xF];
-        *out++ = hexDigits[(word >> 4) & 0xF];
-        *out++ = hexDigits[word & 0xF];
-        *out++ = ' ';
-    }
-    *out = '\0';
-    if (callback) callback(serial, std::string(text, out), words, count);
-    return true;
+    return collector.parse(payload, length, [this] {
+        // Each word is formatted as "%04X ": the words hold 16-bit values.
+        const unsigned int* words = collector.entries();
+        const unsigned int count = collector.count();
+        char* out = text;
+        for (unsigned int i = 0; i < count; ++i) {
+            const unsigned int word = words[i];
+            *out++ = hexDigits[(word >> 12) & 0xF];
+            *out++ = hexDigits[(word >> 8) & 0xF];
+            *out++ = hexDigits[(word >> 4) & 0xF];
+            *out++ = hexDigits[word & 0xF];
+            *out++ = ' ';
+        }
+        *out = '\0';
+        if (callback) callback(serial, std::string(text, out), words, count);
+    });
 }
 
 }  // namespace koblib

@@ -54,6 +54,17 @@ class MessageCollector {
         return CollectResult::complete;
     }
 
+    // The parse step of a collecting parser: takes the report and, once the
+    // message is complete, calls fire(). Returns what Parser::parse
+    // returns: false while the message needs more reports.
+    template <typename Fire>
+    bool parse(const unsigned char* payload, unsigned int length, Fire fire) {
+        const CollectResult result = collect(payload, length);
+        if (result == CollectResult::needMore) return false;
+        if (result == CollectResult::complete) fire();
+        return true;
+    }
+
     const Entry* entries() const { return buffer; }
     unsigned int count() const { return received; }
     unsigned int headerByte() const { return header; }

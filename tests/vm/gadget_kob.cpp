@@ -162,16 +162,7 @@ void GadgetKOB::removeConfiguration() {
 // Waits until the IN endpoint takes a report (the previous one has gone
 // to the host); false once the device is unplugged.
 bool GadgetKOB::waitWritable() {
-    pollfd fds[2] = {{stopFd_, POLLIN, 0}, {fd_, POLLOUT, 0}};
-    for (;;) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (fds[0].revents) return false;
-        if (fds[1].revents & POLLOUT) return true;
-        if (fds[1].revents) return false;
-    }
+    return waitReady(stopFd_, fd_, POLLOUT);
 }
 
 bool GadgetKOB::writeInput(const unsigned char* report, std::size_t length) {
