@@ -227,6 +227,17 @@ KOB_API unsigned int KOB_CALL kob_hash(const unsigned int* words, unsigned int c
 KOB_API int KOB_CALL kob_upgrade(const char* port, const char* hexPath,
                                  kob_upgrade_progress_cb progress);
 
+/* Results of kob_upgrade, by name. */
+#define KOB_UPGRADE_OK 0                /* written, verified, bootloader told to leave */
+#define KOB_UPGRADE_PORT_FAILED (-1)    /* opening the port failed */
+#define KOB_UPGRADE_QUERY_FAILED (-2)   /* writing the block-support query failed */
+#define KOB_UPGRADE_ANSWER_FAILED (-3)  /* reading its answer failed */
+#define KOB_UPGRADE_NO_BLOCKS (-4)      /* the answer did not start with "Y" (or was unusable) */
+#define KOB_UPGRADE_FILE_FAILED (-5)    /* the firmware file could not be opened or read whole */
+#define KOB_UPGRADE_WRITE_FAILED (-6)   /* writing a block failed */
+#define KOB_UPGRADE_VERIFY_FAILED (-7)  /* reading a block back failed, or it differs */
+#define KOB_UPGRADE_LEAVE_FAILED (-8)   /* writing the leave command failed */
+
 /* 0 when a bootloader of the KOB-1's kind answers on port, else -1. */
 KOB_API int KOB_CALL kob_upgrade_is_kob(const char* port);
 
