@@ -98,7 +98,7 @@ TEST_F(HIDDevicePort, ReadsWholeInputReportsWithTheReportIdByte) {
     EXPECT_EQ(device->finishRead(), 0);
 
     const Bytes first = pattern(kLength - 1, 0x0A);
-    ASSERT_TRUE(port.sendInput(first.data(), first.size()));
+    ASSERT_EQ(port.sendInput(first.data(), first.size()), VirtualPort::Delivery::sent);
     ASSERT_EQ(readReport(), static_cast<int>(kLength));
     Bytes expected{0x00};
     expected.insert(expected.end(), first.begin(), first.end());
@@ -107,7 +107,7 @@ TEST_F(HIDDevicePort, ReadsWholeInputReportsWithTheReportIdByte) {
     // The next cycle reads the next report, not the previous one again.
     ASSERT_TRUE(device->startRead());
     const Bytes second = pattern(kLength - 1, 0x0F);
-    ASSERT_TRUE(port.sendInput(second.data(), second.size()));
+    ASSERT_EQ(port.sendInput(second.data(), second.size()), VirtualPort::Delivery::sent);
     ASSERT_EQ(readReport(), static_cast<int>(kLength));
     expected.assign(1, 0x00);
     expected.insert(expected.end(), second.begin(), second.end());
@@ -116,7 +116,7 @@ TEST_F(HIDDevicePort, ReadsWholeInputReportsWithTheReportIdByte) {
 
 TEST_F(HIDDevicePort, ReportWaitingBeforeTheReadIsCollectedTheSameWay) {
     const Bytes report = pattern(kLength - 1, 0x20);
-    ASSERT_TRUE(port.sendInput(report.data(), report.size()));
+    ASSERT_EQ(port.sendInput(report.data(), report.size()), VirtualPort::Delivery::sent);
     ASSERT_TRUE(device->startRead());
     ASSERT_EQ(readReport(), static_cast<int>(kLength));
     Bytes expected{0x00};
@@ -182,7 +182,7 @@ TEST_F(HIDDevicePort, UnpluggingFailsThePendingReadAndLaterWrites) {
     const unsigned char ab[] = {1, 2};
     device->writeReport(ab, 2, 0x20);  // all attempts fail, nothing reported
     EXPECT_FALSE(device->writeOutputBuffer());
-    EXPECT_FALSE(port.sendInput(ab, 2));
+    EXPECT_EQ(port.sendInput(ab, 2), VirtualPort::Delivery::gone);
 }
 
 TEST_F(HIDDevicePort, ShutdownUnblocksTheDeviceSideReceive) {
@@ -201,7 +201,7 @@ TEST_F(HIDDevicePort, DestroyingTheDeviceWithAReadOutstandingClosesItsHandles) {
     device.reset();
     // The host end is gone: the device side can no longer deliver reports.
     const Bytes report = pattern(kLength - 1, 0x01);
-    EXPECT_FALSE(port.sendInput(report.data(), report.size()));
+    EXPECT_EQ(port.sendInput(report.data(), report.size()), VirtualPort::Delivery::gone);
     unsigned char buffer[kLength];
     EXPECT_EQ(port.receiveOutput(buffer, sizeof buffer), -1);
 }
