@@ -185,6 +185,27 @@ TEST_F(HIDDevicePort, UnpluggingFailsThePendingReadAndLaterWrites) {
     EXPECT_EQ(port.sendInput(ab, 2), VirtualPort::Delivery::gone);
 }
 
+TEST_F(HIDDevicePort, DeviceThatStopsReadingMakesWritesDropNotBlock) {
+    // The device side never reads: once its channel is full every report
+    // is dropped after its attempts, with a line, and the writer goes on.
+    DebugCapture capture;
+    const std::string dropped = "HIDDevice (writeReport): report 0x20 dropped after 4 attempts";
+    const unsigned char ab[] = {0x01, 0x02};
+    int writes = 0;
+    while (capture.text().find(dropped) == std::string::npos && writes < 100000) {
+        device->writeReport(ab, 2, 0x20);
+        ++writes;
+    }
+    ASSERT_NE(capture.text().find(dropped), std::string::npos) << writes << " writes";
+    EXPECT_FALSE(device->writeOutputBuffer());
+    EXPECT_NE(capture.text().find("report 0x20 dropped after 1 attempt\n"), std::string::npos);
+
+    // Once the device takes a report there is room again: the next write
+    // goes out whole.
+    ASSERT_EQ(receive().size(), kLength);
+    EXPECT_TRUE(device->writeOutputBuffer());
+}
+
 TEST_F(HIDDevicePort, ShutdownUnblocksTheDeviceSideReceive) {
     int result = 0;
     std::thread device_side([&] {
