@@ -24,6 +24,9 @@ namespace {
 constexpr unsigned kEmitterCount = 8;
 // How long a send waits beyond its own air time for "IR Sent".
 constexpr auto kSentGrace = std::chrono::seconds(2);
+// How long after init a send waits for the device to be found: lircd
+// initialises the driver when a client connects and sends at once.
+constexpr auto kFirstScanWait = std::chrono::seconds(2);
 
 // A device path that names no serial: none given, or LIRC's defaults.
 bool namesSerial(const char* device) {
@@ -65,6 +68,7 @@ int KOBBridge::init() {
         current_ = wantedSerial();
         present_ = false;
         open_ = true;
+        openedAt_ = std::chrono::steady_clock::now();
     }
     drv.fd = fds[0];
     // Arrivals may be reported before kob_open returns: no lock held here.
@@ -201,6 +205,7 @@ int KOBBridge::send(ir_remote* remote, ir_ncode* code) {
     for (const std::uint32_t us : durations) airMicroseconds += us & kDurationMask;
 
     std::unique_lock<std::mutex> guard(lock_);
+    changed_.wait_until(guard, openedAt_ + kFirstScanWait, [&] { return present_ || !open_; });
     if (!open_ || !present_) {
         log_error("kob: cannot send: KOB %s is not attached",
                   current_.empty() ? "(any)" : current_.c_str());

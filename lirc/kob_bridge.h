@@ -5,6 +5,7 @@
 #ifndef KOBLIB_LIRC_KOB_BRIDGE_H
 #define KOBLIB_LIRC_KOB_BRIDGE_H
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -56,6 +57,7 @@ private:
     std::string current_;          // the device in use (or awaited)
     bool present_ = false;         // current_ is attached
     bool open_ = false;            // between init and deinit
+    std::chrono::steady_clock::time_point openedAt_;
     unsigned char emitters_ = 0xFF;
     std::uint64_t sentCount_ = 0;  // "IR Sent" reports of current_
     unsigned char sentStatus_ = 0;
