@@ -70,6 +70,8 @@ class Session:
         self.conf = self.path("lircd.conf")
         with open(self.conf, "w") as f:
             f.write(remote_file())
+        # irsend, irw and mode2 read this options file, not the system's.
+        os.environ["LIRC_OPTIONS_PATH"] = self.options_file("clients")
         atexit.register(self.close)
 
     def print_logs(self, everything=False):
