@@ -129,12 +129,12 @@ class Session:
                     % PLUGINS)
         return path
 
-    def lircd(self, name, extra=()):
+    def lircd(self, name, extra=(), options=""):
         """A lircd with kob_sim and its own paths; returns (its socket, its
         control FIFO, its log path)."""
         sock, ctl, log = self.path(name + ".sock"), self.path(name + ".ctl"), self.path(name + ".log")
         proc = self.spawn(name, ["lircd", "-n", "-O", self.options_file(name), "-U", PLUGINS,
-                                 "-H", "kob_sim", "-A", "control:" + ctl, "-o", sock,
+                                 "-H", "kob_sim", "-A", "control:" + ctl + options, "-o", sock,
                                  "-P", self.path(name + ".pid"), "-L", log,
                                  "--loglevel=debug", *extra, self.conf])
         wait_for("%s accepts connections" % name, lambda: proc.poll() is None and connects(sock),
@@ -200,13 +200,14 @@ def control(ctl, command, quiet=False):
 class Outputs:
     """The codes a virtual device received, read through its control FIFO."""
 
-    def __init__(self, session, ctl):
-        self.session, self.ctl, self.reads, self.codes, self.partial = session, ctl, 0, [], None
+    def __init__(self, session, ctl, serial=SERIAL):
+        self.session, self.ctl, self.serial = session, ctl, serial
+        self.reads, self.codes, self.partial = 0, [], None
 
     def poll(self):
         self.reads += 1
-        path = "%s.outputs%d" % (self.ctl, self.reads)
-        control(self.ctl, "outputs %s %s" % (SERIAL, path), quiet=True)
+        path = "%s.%s.outputs%d" % (self.ctl, self.serial, self.reads)
+        control(self.ctl, "outputs %s %s" % (self.serial, path), quiet=True)
         wait_for("outputs dump", lambda: os.path.exists(path))
         data = bytes.fromhex(open(path).read().strip())
         for at in range(0, len(data) - REPORT_LENGTH + 1, REPORT_LENGTH):
@@ -375,6 +376,28 @@ def case_removal(s):
     check_code(outputs.next_code(), NEC, "KEY_2")
     wait_for("irw prints KEY_2", lambda: irw_saw(irw, r" 00 KEY_2 koblib_nec$"))
     check(True, "the returned device sends and receives again")
+
+
+def case_serial(s):
+    # The option and the device path both name the device to use; another
+    # device, even the first one, is left alone.
+    wanted = "SIM-0002"
+    for name, extra, options in (("lircd1", [], "|serial:" + wanted),
+                                 ("lircd2", ["--device=" + wanted], "")):
+        sock, ctl, log = s.lircd(name, extra, options)
+        irw = irw_on(s, sock, log)
+        irsend(sock, "SEND_ONCE", NEC["name"], "KEY_1")
+        wait_for("failed send logged", lambda: log_has(log, "cannot send: KOB %s is not" % wanted))
+        control(ctl, "attach " + wanted)
+        wait_for("%s in use" % wanted, lambda: log_has(log, "using KOB " + wanted))
+        # The other device hears KEY_1; the one in use then sends KEY_2.
+        ticks = [0xFFFF] + [t // 4 for t in expected_times(NEC, "KEY_1")]
+        control(ctl, "receive %s 38000 %s" % (SERIAL, " ".join(map(str, ticks))))
+        irsend(sock, "SEND_ONCE", NEC["name"], "KEY_2")
+        check_code(Outputs(s, ctl, wanted).next_code(), NEC, "KEY_2")
+        check(Outputs(s, ctl).poll() == [], "%s sent nothing" % SERIAL)
+        wait_for("irw prints KEY_2", lambda: irw_saw(irw, r" 00 KEY_2 koblib_nec$"))
+        check(not irw_saw(irw, "KEY_1"), "what %s heard was not decoded" % SERIAL)
 
 
 SESSION = None
