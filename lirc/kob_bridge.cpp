@@ -51,7 +51,9 @@ std::string KOBBridge::wantedSerial() const {
     return namesSerial(drv.device) ? drv.device : "";
 }
 
-int KOBBridge::open(const char* device) { return default_open(device); }
+int KOBBridge::open(const char* device) {
+    return default_open(device);
+}
 
 int KOBBridge::init() {
     int fds[2];
@@ -97,7 +99,9 @@ int KOBBridge::deinit() {
     return 1;
 }
 
-int KOBBridge::close() { return deinit() ? 0 : 1; }
+int KOBBridge::close() {
+    return deinit() ? 0 : 1;
+}
 
 void KOBBridge::adoptFirstListed() {
     std::vector<char> list(kob_list(nullptr, 0));
@@ -119,8 +123,9 @@ void KOBBridge::onStatus(const char* serial, unsigned char code, const char* tex
         const bool quiet = !self.open_;  // every device leaves while closing
         if (code == 0) {
             log_notice("kob: KOB arrived: %s", serial);
-            const bool wanted = self.wantedSerial().empty() ? !self.present_ || self.current_ == serial
-                                                            : self.current_ == serial;
+            const bool wanted = self.wantedSerial().empty()
+                                    ? !self.present_ || self.current_ == serial
+                                    : self.current_ == serial;
             if (wanted && self.open_) {
                 self.current_ = serial;
                 self.present_ = true;
@@ -159,8 +164,7 @@ void KOBBridge::onReceived(const char* serial, const char*, const unsigned int* 
     KOBBridge& self = instance();
     const std::vector<std::uint32_t> durations = frameToDurations(words, count);
     std::lock_guard<std::mutex> guard(self.lock_);
-    if (!self.present_ || self.current_ != serial || self.writeFd_ < 0 || durations.empty())
-        return;
+    if (!self.present_ || self.current_ != serial || self.writeFd_ < 0 || durations.empty()) return;
     // One write per frame: a frame of at most 255 words stays below
     // PIPE_BUF, so it goes in whole or not at all.
     const std::size_t bytes = durations.size() * sizeof(durations[0]);
@@ -174,7 +178,8 @@ std::uint32_t KOBBridge::readData(std::uint32_t timeoutMicroseconds) {
     pollfd p{fd, POLLIN, 0};
     const int ms = timeoutMicroseconds ? static_cast<int>((timeoutMicroseconds + 999) / 1000) : -1;
     int ready;
-    do ready = poll(&p, 1, ms);
+    do
+        ready = poll(&p, 1, ms);
     while (ready < 0 && errno == EINTR);
     if (ready <= 0) return 0;
     std::uint32_t value = 0;
@@ -202,7 +207,8 @@ int KOBBridge::send(ir_remote* remote, ir_ncode* code) {
         return 0;
     }
     std::uint64_t airMicroseconds = gap;
-    for (const std::uint32_t us : durations) airMicroseconds += us & kDurationMask;
+    for (const std::uint32_t us : durations)
+        airMicroseconds += us & kDurationMask;
 
     std::unique_lock<std::mutex> guard(lock_);
     changed_.wait_until(guard, openedAt_ + kFirstScanWait, [&] { return present_ || !open_; });
@@ -216,11 +222,10 @@ int KOBBridge::send(ir_remote* remote, ir_ncode* code) {
     const std::uint64_t removals = removals_;
     log_debug("kob: sending to %s (emitters 0x%02X): %s", serial.c_str(), emitters_, ccf.c_str());
     kob_sendCCF(serial.c_str(), ccf.c_str(), emitters_, 0);
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::microseconds(airMicroseconds) + kSentGrace;
-    const bool done = changed_.wait_until(guard, deadline, [&] {
-        return sentCount_ != sent || removals_ != removals;
-    });
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(airMicroseconds) + kSentGrace;
+    const bool done = changed_.wait_until(
+        guard, deadline, [&] { return sentCount_ != sent || removals_ != removals; });
     if (!done) {
         log_error("kob: no \"IR Sent\" from %s in time", serial.c_str());
         return 0;
@@ -229,7 +234,8 @@ int KOBBridge::send(ir_remote* remote, ir_ncode* code) {
         log_error("kob: KOB %s left while sending", serial.c_str());
         return 0;
     }
-    if (sentStatus_ != 0) log_warn("kob: %s reported IR Sent with status %u", serial.c_str(), sentStatus_);
+    if (sentStatus_ != 0)
+        log_warn("kob: %s reported IR Sent with status %u", serial.c_str(), sentStatus_);
     return 1;
 }
 

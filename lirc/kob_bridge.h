@@ -18,7 +18,7 @@ struct ir_ncode;
 namespace koblirc {
 
 class KOBBridge {
-public:
+  public:
     // Handles a driver option the bridge does not know (key, value); true
     // when taken.
     using OptionHook = std::function<bool(const std::string&, const std::string&)>;
@@ -37,7 +37,7 @@ public:
 
     void setOptionHook(OptionHook hook);
 
-private:
+  private:
     KOBBridge() = default;
 
     static void onStatus(const char* serial, unsigned char code, const char* text);
@@ -53,15 +53,15 @@ private:
 
     mutable std::mutex lock_;
     std::condition_variable changed_;
-    std::string optionSerial_;     // serial:S
-    std::string current_;          // the device in use (or awaited)
-    bool present_ = false;         // current_ is attached
-    bool open_ = false;            // between init and deinit
+    std::string optionSerial_;  // serial:S
+    std::string current_;       // the device in use (or awaited)
+    bool present_ = false;      // current_ is attached
+    bool open_ = false;         // between init and deinit
     std::chrono::steady_clock::time_point openedAt_;
     unsigned char emitters_ = 0xFF;
     std::uint64_t sentCount_ = 0;  // "IR Sent" reports of current_
     unsigned char sentStatus_ = 0;
-    std::uint64_t removals_ = 0;   // removals of current_
+    std::uint64_t removals_ = 0;  // removals of current_
     int readFd_ = -1;
     int writeFd_ = -1;
     OptionHook optionHook_;

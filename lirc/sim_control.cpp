@@ -102,7 +102,8 @@ bool SimControl::run(const std::string& line) {
         unsigned hz;
         std::vector<unsigned> words;
         if (!(in >> hz)) return false;
-        for (unsigned word; in >> word;) words.push_back(word);
+        for (unsigned word; in >> word;)
+            words.push_back(word);
         return kobsim_receive(serial.c_str(), words.data(), words.size(), hz) == 0;
     }
     if (command == "attach") return kobsim_attach(serial.c_str(), 0x0100, 64) == 0;

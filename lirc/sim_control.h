@@ -16,7 +16,7 @@
 namespace koblirc {
 
 class SimControl {
-public:
+  public:
     SimControl();
     ~SimControl();
     // Starts listening on a FIFO at path (made if missing); false on failure
@@ -25,7 +25,7 @@ public:
     // Runs one command line; false when it is unknown or fails.
     static bool run(const std::string& line);
 
-private:
+  private:
     void loop();
 
     int fifo_ = -1;

@@ -11,7 +11,8 @@ namespace {
 std::vector<unsigned> words(const std::string& text) {
     std::istringstream in(text);
     std::vector<unsigned> out;
-    for (std::string word; in >> word;) out.push_back(std::stoul(word, nullptr, 16));
+    for (std::string word; in >> word;)
+        out.push_back(std::stoul(word, nullptr, 16));
     return out;
 }
 
