@@ -32,22 +32,45 @@ RAW = dict(name="koblib_raw", freq=36000,
                                 600, 600, 600, 1200, 600, 1200, 600, 600]})
 
 
+REMOTES = """begin remote
+  name {n[name]}
+  bits 16
+  flags SPACE_ENC|CONST_LENGTH
+  eps 30
+  aeps 100
+  header {n[header][0]} {n[header][1]}
+  one {n[one][0]} {n[one][1]}
+  zero {n[zero][0]} {n[zero][1]}
+  ptrail {n[ptrail]}
+  repeat 9000 2250
+  pre_data_bits 16
+  pre_data {n[pre_data]:#06x}
+  gap 108000
+  frequency {n[freq]}
+  begin codes
+{nec_codes}
+  end codes
+end remote
+
+begin remote
+  name {r[name]}
+  flags RAW_CODES
+  eps 30
+  aeps 100
+  gap 60000
+  frequency {r[freq]}
+  begin raw_codes
+{raw_codes}
+  end raw_codes
+end remote
+"""
+
+
 def remote_file():
-    nec = NEC
-    text = ["begin remote", "  name %s" % nec["name"], "  bits 16",
-            "  flags SPACE_ENC|CONST_LENGTH", "  eps 30", "  aeps 100",
-            "  header %d %d" % nec["header"], "  one %d %d" % nec["one"],
-            "  zero %d %d" % nec["zero"], "  ptrail %d" % nec["ptrail"], "  repeat 9000 2250",
-            "  pre_data_bits 16", "  pre_data 0x%04X" % nec["pre_data"], "  gap 108000",
-            "  frequency %d" % nec["freq"], "  begin codes"]
-    text += ["    %s 0x%04X" % item for item in nec["codes"].items()]
-    text += ["  end codes", "end remote", "", "begin remote", "  name %s" % RAW["name"],
-             "  flags RAW_CODES", "  eps 30", "  aeps 100", "  gap 60000",
-             "  frequency %d" % RAW["freq"], "  begin raw_codes"]
-    for key, times in RAW["codes"].items():
-        text += ["    name %s" % key, "      " + " ".join(map(str, times))]
-    text += ["  end raw_codes", "end remote", ""]
-    return "\n".join(text)
+    return REMOTES.format(
+        n=NEC, r=RAW, nec_codes="\n".join("    %s %#06x" % kv for kv in NEC["codes"].items()),
+        raw_codes="\n".join("    name %s\n      %s" % (k, " ".join(map(str, t)))
+                            for k, t in RAW["codes"].items()))
 
 
 def expected_times(remote, key):
