@@ -2,12 +2,16 @@
 # Installs what building and testing KOBLIB needs on Debian 12 (as root).
 # Usage: scripts/setup.sh [demo|all]   (demo: only what the demo needs)
 set -euo pipefail
+# lirc: the LIRC plugin's tests run their own lircd instances on their own
+# sockets; a system lircd that the package may start (systemd units on
+# /run/lirc) is neither used nor in their way.
 what=${1:-all}
 pkgs=(cmake g++ make pkg-config libudev-dev libssl-dev)
 if [ "$what" = all ]; then
   pkgs+=(googletest libgtest-dev libgmock-dev libbenchmark-dev binutils
          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 wine64
-         qemu-system-x86 busybox-static cpio libhidapi-hidraw0)
+         qemu-system-x86 busybox-static cpio libhidapi-hidraw0
+         liblirc-dev lirc)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds (Linux, and Windows i686 + x86_64 with MinGW-w64) and
-# runs every test suite: unit, integration, wine, vm.
+# runs every test suite: unit, integration, wine, vm, lirc.
 # Extra arguments go to ctest (for example: -L unit).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
