@@ -27,8 +27,10 @@ using koblib_sim::FaultKind;
 
 bool parseReset(std::istringstream& in, BootloaderConfig& config) {
     static const std::map<std::string, FaultKind> kinds = {
-        {"no-answer", FaultKind::kNoAnswer},           {"short-answer", FaultKind::kShortAnswer},
-        {"wrong-first", FaultKind::kWrongFirstByte},   {"wrong-last", FaultKind::kWrongLastByte},
+        {"no-answer", FaultKind::kNoAnswer},
+        {"short-answer", FaultKind::kShortAnswer},
+        {"wrong-first", FaultKind::kWrongFirstByte},
+        {"wrong-last", FaultKind::kWrongLastByte},
         {"hang-up", FaultKind::kHangUp}};
     std::string kind;
     if (!(in >> kind)) return true;
@@ -64,9 +66,9 @@ int main() {
         } else if (request == "flash") {
             std::string path;
             in >> path;
-            const bool left = bootloader->waitUntil(
-                [](const koblib_sim::BootloaderModel& m) { return m.left(); },
-                std::chrono::seconds(10));
+            const bool left =
+                bootloader->waitUntil([](const koblib_sim::BootloaderModel& m) { return m.left(); },
+                                      std::chrono::seconds(10));
             const auto flash = bootloader->snapshot().flash();
             std::ofstream(path, std::ios::binary)
                 .write(reinterpret_cast<const char*>(flash.data()),
