@@ -2,8 +2,9 @@
 
 Threads: the library runs one worker thread of its own. It does all device
 I/O and calls the callbacks of this package, which copy what they are
-given into event objects and put them on queues without ever waiting; no
-user code runs on the worker. Everything else here runs on the thread that
+given into event objects and put them on unbounded queues: they never wait
+for a consumer (only for a lock held while a waiter joins or leaves), and
+no user code runs on the worker. Events nobody takes stay queued. Everything else here runs on the thread that
 calls it. The device commands only post a job and return at once.
 """
 
