@@ -11,12 +11,13 @@
 
 namespace {
 
-// The whole 64 KiB address space as data records of 16 bytes, then the
-// end-of-file record.
-std::string fullFile() {
+// The whole 64 KiB address space as data records of 16 bytes, in rising
+// or falling address order, then the end-of-file record.
+std::string fullFile(bool falling) {
     std::string text;
     char line[64];
-    for (unsigned address = 0; address < 0x10000; address += 16) {
+    for (unsigned step = 0; step < 0x10000; step += 16) {
+        const unsigned address = falling ? 0xFFF0 - step : step;
         unsigned sum = 16 + (address >> 8) + (address & 0xFF);
         int at = std::snprintf(line, sizeof line, ":10%04X00", address);
         for (unsigned i = 0; i < 16; ++i) {
@@ -34,24 +35,27 @@ std::string fullFile() {
 
 int main() {
     const auto path = std::filesystem::temp_directory_path() / "koblib-firmware-load-bench.hex";
-    const std::string text = fullFile();
-    if (std::FILE* file = std::fopen(path.string().c_str(), "wb")) {
+    for (bool falling : {false, true}) {
+        const std::string text = fullFile(falling);
+        std::FILE* file = std::fopen(path.string().c_str(), "wb");
+        if (file == nullptr) {
+            std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
+            return 1;
+        }
         std::fwrite(text.data(), 1, text.size(), file);
         std::fclose(file);
-    } else {
-        std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
-        return 1;
-    }
-    std::printf("hex_file_size: %zu bytes\n", text.size());
-    for (std::uint32_t blockSize : {1u, 16u, 128u}) {
-        koblib::FirmwareImage image;
-        const auto begin = std::chrono::steady_clock::now();
-        const bool loaded = image.load(blockSize, path.string().c_str());
-        const double ms = std::chrono::duration<double, std::milli>(
-                              std::chrono::steady_clock::now() - begin)
-                              .count();
-        std::printf("load_64k_block_size_%u: %.1f ms (%s, %zu blocks)\n", blockSize, ms,
-                    loaded ? "loaded" : "refused", image.blockCount());
+        const char* order = falling ? "falling" : "rising";
+        std::printf("hex_file_size_%s: %zu bytes\n", order, text.size());
+        for (std::uint32_t blockSize : {1u, 16u, 128u}) {
+            koblib::FirmwareImage image;
+            const auto begin = std::chrono::steady_clock::now();
+            const bool loaded = image.load(blockSize, path.string().c_str());
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin)
+                    .count();
+            std::printf("load_64k_%s_block_size_%u: %.1f ms (%s, %zu blocks)\n", order, blockSize,
+                        ms, loaded ? "loaded" : "refused", image.blockCount());
+        }
     }
     std::filesystem::remove(path);
     return 0;

@@ -179,27 +179,25 @@ std::int32_t CCFLearn::estimateFrequency(int& confidence) {
 
 void CCFLearn::make(const Calls& calls) {
     if (calls.modulationOn && modulationOn_) modulationOn_(calls.serial);
-    if (calls.report && progress_) {
-        // Only a report of the run still under way is made; a start or stop
-        // since the lock was let go has replaced that run.
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            if (calls.run != run_) return finishCalls(calls);
-            reporting_ = true;
-            reporter_ = std::this_thread::get_id();
-        }
-        progress_(calls.serial, calls.percent, calls.code);
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            reporting_ = false;
-        }
-        reported_.notify_all();
-    }
-    finishCalls(calls);
+    if (calls.report && progress_) report(calls);
+    if (calls.modulationOff && modulationOff_) modulationOff_(calls.serial);
 }
 
-void CCFLearn::finishCalls(const Calls& calls) const {
-    if (calls.modulationOff && modulationOff_) modulationOff_(calls.serial);
+void CCFLearn::report(const Calls& calls) {
+    // Only a report of the run still under way is made; a start or stop
+    // since the lock was let go has replaced that run.
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (calls.run != run_) return;
+        reporting_ = true;
+        reporter_ = std::this_thread::get_id();
+    }
+    progress_(calls.serial, calls.percent, calls.code);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        reporting_ = false;
+    }
+    reported_.notify_all();
 }
 
 }  // namespace koblib

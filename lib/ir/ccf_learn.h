@@ -78,7 +78,8 @@ class CCFLearn {
     std::int32_t estimateFrequency(int& confidence);
     std::string finish(std::size_t best, double averageGap, std::int32_t frequency);
     void make(const Calls& calls);
-    void finishCalls(const Calls& calls) const;
+    // The progress call of make, made while its run is the current one.
+    void report(const Calls& calls);
     // Waits for a report being made on another thread, then counts a new
     // run (start and stop).
     void beginRun(std::unique_lock<std::mutex>& guard);
@@ -94,9 +95,9 @@ class CCFLearn {
     std::string serial_;
     bool active_ = false;
     std::int32_t givenFrequency_ = 0;
-    std::uint64_t run_ = 0;        // counted by every start and stop
-    bool reporting_ = false;       // a progress report is being made
-    std::thread::id reporter_;     // by this thread
+    std::uint64_t run_ = 0;     // counted by every start and stop
+    bool reporting_ = false;    // a progress report is being made
+    std::thread::id reporter_;  // by this thread
     std::condition_variable reported_;
 };
 

@@ -25,11 +25,11 @@ constexpr int kHexRecordEmptyLine = -5;  // nothing before the line end
 
 // Record types.
 constexpr std::int32_t kHexRecordData = 0;
-constexpr std::int32_t kHexRecordEnd = 1;              // end of file
-constexpr std::int32_t kHexRecordSegmentAddress = 2;   // bits 4-19 of the address
-constexpr std::int32_t kHexRecordSegmentStart = 3;     // start address, no memory data
-constexpr std::int32_t kHexRecordLinearAddress = 4;    // bits 16-31 of the address
-constexpr std::int32_t kHexRecordLinearStart = 5;      // start address, no memory data
+constexpr std::int32_t kHexRecordEnd = 1;             // end of file
+constexpr std::int32_t kHexRecordSegmentAddress = 2;  // bits 4-19 of the address
+constexpr std::int32_t kHexRecordSegmentStart = 3;    // start address, no memory data
+constexpr std::int32_t kHexRecordLinearAddress = 4;   // bits 16-31 of the address
+constexpr std::int32_t kHexRecordLinearStart = 5;     // start address, no memory data
 
 // Reads the next line of file (at most 767 characters; a longer line is
 // read in pieces, each one counting as a line) into record. A line ends

@@ -13,8 +13,12 @@ std::string windowsPortPath(const std::string& port) {
 
 SerialPort::SerialPort() : handle_(kClosed) {}
 
-SerialPort::~SerialPort() { close(); }
+SerialPort::~SerialPort() {
+    close();
+}
 
-bool SerialPort::isOpen() const { return handle_ != kClosed; }
+bool SerialPort::isOpen() const {
+    return handle_ != kClosed;
+}
 
 }  // namespace koblib

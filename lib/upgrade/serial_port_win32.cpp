@@ -18,8 +18,8 @@ bool SerialPort::open(const char* name) {
     if (name == nullptr) return false;
     // No sharing and no overlapped flag: exclusive and synchronous.
     const std::string path = windowsPortPath(name);
-    const HANDLE port =
-        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) return false;
     handle_ = reinterpret_cast<std::intptr_t>(port);
 

@@ -5,10 +5,10 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
-#include <tuple>
-#include <utility>
 #include <map>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "test_files.h"
@@ -110,7 +110,8 @@ TEST_P(MalformedFile, FailsToLoadAndLeavesTheImageEmpty) {
     EXPECT_EQ(image.blockCount(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, MalformedFile, ::testing::ValuesIn(koblib_test::malformedHexFiles()),
+INSTANTIATE_TEST_SUITE_P(Kinds, MalformedFile,
+                         ::testing::ValuesIn(koblib_test::malformedHexFiles()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FirmwareImageTest, DirectoryFailsToLoad) {
@@ -181,8 +182,7 @@ TEST_F(FirmwareImageTest, FileWithoutDataRecordsGivesAnEmptyImage) {
 // random.hex holds random_a.bin at 0x0000 and random_b.bin at 0x2345, as
 // objcopy wrote them, random_srec.hex the same as srec_cat wrote them;
 // every block must equal that memory, holes as 0.
-class ToolAgreement
-    : public ::testing::TestWithParam<std::tuple<const char*, std::uint32_t>> {};
+class ToolAgreement : public ::testing::TestWithParam<std::tuple<const char*, std::uint32_t>> {};
 
 TEST_P(ToolAgreement, BlocksEqualTheBinaries) {
     const std::string file = testDataPath(std::get<0>(GetParam()));

@@ -89,11 +89,16 @@ TEST(PortList, SystemListIsConsistentAndRepeatable) {
 // else opens); every other name stays as it is.
 TEST(PortList, WindowsPathOfAPortName) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"COM1", "\\\\.\\COM1"},       {"COM12", "\\\\.\\COM12"},
-        {"com256", "\\\\.\\com256"},   {"\\\\.\\COM12", "\\\\.\\COM12"},
-        {"COM", "COM"},                {"COM1x", "COM1x"},
-        {"COM 1", "COM 1"},            {"LPT1", "LPT1"},
-        {"/dev/ttyACM0", "/dev/ttyACM0"}, {"", ""},
+        {"COM1", "\\\\.\\COM1"},
+        {"COM12", "\\\\.\\COM12"},
+        {"com256", "\\\\.\\com256"},
+        {"\\\\.\\COM12", "\\\\.\\COM12"},
+        {"COM", "COM"},
+        {"COM1x", "COM1x"},
+        {"COM 1", "COM 1"},
+        {"LPT1", "LPT1"},
+        {"/dev/ttyACM0", "/dev/ttyACM0"},
+        {"", ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(windowsPortPath(c.first), c.second) << c.first;

@@ -91,8 +91,7 @@ TEST_P(BlockSizes, NeverWriteIntoTheBootloader) {
     koblib_sim::BootloaderConfig config;
     config.blockSize = GetParam();
     koblib_sim::VirtualBootloader sim(config);
-    const auto firmware =
-        koblib_test::readBinaryFile(koblib_test::testDataPath("firmware28k.bin"));
+    const auto firmware = koblib_test::readBinaryFile(koblib_test::testDataPath("firmware28k.bin"));
     ASSERT_EQ(kob_upgrade(sim.portPath().c_str(),
                           koblib_test::testDataPath("firmware28k.hex").c_str(), nullptr),
               KOB_UPGRADE_OK);
