@@ -64,7 +64,7 @@ bool FirmwareImage::readRecords(std::FILE* file) {
 }
 
 void FirmwareImage::write(std::uint32_t address, const std::uint8_t* bytes, std::uint32_t length) {
-    if (blockSize_ == 0) return;
+    if (blockSize_ == 0 || length == 0) return;
     for (;;) {
         const std::uint32_t base = blockSize_ * (address / blockSize_);
         // Files run in rising address order as a rule: the block written

@@ -32,7 +32,7 @@ class FirmwareImage {
 
     // Stores length bytes at address, creating blocks as needed; bytes that
     // run past a block go on into the next one. Does nothing while the
-    // block size is 0.
+    // block size is 0, and for no bytes (no empty block is made).
     void write(std::uint32_t address, const std::uint8_t* bytes, std::uint32_t length);
 
     // Blocks in the order in which each was first written, not by address.

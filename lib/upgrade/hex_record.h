@@ -19,7 +19,7 @@ struct HexRecord {
 constexpr int kHexRecordOk = 0;
 constexpr int kHexRecordReadError = -1;  // the line reader failed before the end
 constexpr int kHexRecordEndOfFile = -2;  // no more lines
-constexpr int kHexRecordMalformed = -3;  // too short, no ":", or checksum mismatch
+constexpr int kHexRecordMalformed = -3;  // too short, no ":", not hex, or checksum mismatch
 constexpr int kHexRecordNoInput = -4;    // record or file is null
 constexpr int kHexRecordEmptyLine = -5;  // nothing before the line end
 
