@@ -40,7 +40,8 @@ bool FirmwareImage::readRecords(std::FILE* file) {
         switch (record.type) {
             case kHexRecordData: {
                 const std::uint32_t address = upper + record.address;
-                if (address + length > kAddressSpace) return false;
+                // Compared so that a high address cannot wrap around.
+                if (address >= kAddressSpace || length > kAddressSpace - address) return false;
                 write(address, record.data, length);
                 break;
             }

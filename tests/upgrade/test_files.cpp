@@ -105,6 +105,9 @@ std::vector<HexText> malformedHexFiles() {
         {"LinearAddressPast64KiB", hexLine(0, 4, {0x00, 0x01}) + fourLines + eof},
         {"SegmentAddressPast64KiB", hexLine(0, 2, {0x10, 0x00}) + fourLines + eof},
         {"DataRunningPast64KiB", hexLine(0xFFF8, 0, byteRun(0, 16)) + eof},
+        // 0xFFFF0000 + 0xFFF8 + 16 wraps around 32 bits to 8.
+        {"AddressWrappingAround",
+         hexLine(0, 4, {0xFF, 0xFF}) + hexLine(0xFFF8, 0, byteRun(0, 16)) + eof},
     };
 }
 
