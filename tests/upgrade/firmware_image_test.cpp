@@ -231,7 +231,12 @@ TEST_P(ToolAgreement, BlocksEqualTheBinaries) {
 
 INSTANTIATE_TEST_SUITE_P(BlockSizes, ToolAgreement,
                          ::testing::Combine(::testing::Values("random.hex", "random_srec.hex"),
-                                            ::testing::Values(128u, 256u, 100u, 1u)));
+                                            ::testing::Values(128u, 256u, 100u, 1u)),
+                         [](const auto& info) {
+                             std::string file = std::get<0>(info.param);
+                             return file.substr(0, file.find('.')) + "_" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 }  // namespace
 }  // namespace koblib
