@@ -40,7 +40,9 @@ int readLine(std::FILE* file, char* line, int size) {
         if (length == size - 1) break;
         const int c = std::getc(file);
         if (c == EOF) {
-            if (std::ferror(file)) return kHexRecordReadError;
+            // Not at the end: the stream failed (some C libraries set no
+            // error flag for a stream that cannot be read).
+            if (!std::feof(file)) return kHexRecordReadError;
             if (length == 0) return kHexRecordEndOfFile;
             break;
         }
