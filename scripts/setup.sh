@@ -8,7 +8,7 @@ set -euo pipefail
 what=${1:-all}
 pkgs=(cmake g++ make pkg-config libudev-dev libssl-dev)
 if [ "$what" = all ]; then
-  pkgs+=(googletest libgtest-dev libgmock-dev libbenchmark-dev binutils
+  pkgs+=(googletest libgtest-dev libgmock-dev libbenchmark-dev binutils srecord
          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 wine64
          qemu-system-x86 busybox-static cpio libhidapi-hidraw0
          liblirc-dev lirc)

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <thread>
 #include <utility>
 
 namespace koblib {
@@ -16,7 +17,8 @@ CCFLearn::CCFLearn(Progress progress, SerialFunction modulationOn, SerialFunctio
 }
 
 void CCFLearn::start(std::int32_t frequency, const std::string& serial) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
+    beginRun(guard);
     givenFrequency_ = frequency;
     serial_ = serial;
     frequencies_.clear();
@@ -28,7 +30,8 @@ void CCFLearn::start(std::int32_t frequency, const std::string& serial) {
 void CCFLearn::stop() {
     Calls calls;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::unique_lock<std::mutex> guard(lock_);
+        beginRun(guard);
         active_ = false;
         calls.serial = serial_;
         calls.modulationOff = true;
@@ -58,9 +61,20 @@ void CCFLearn::onModulation(const std::string& serial, std::uint32_t cycles, std
     make(calls);
 }
 
+void CCFLearn::beginRun(std::unique_lock<std::mutex>& guard) {
+    // A report being made on another thread belongs to the run that ends
+    // here; it is let finish first, so that none reaches the host after
+    // this call. From inside that report (a callback that restarts) there
+    // is nothing to wait for.
+    const auto self = std::this_thread::get_id();
+    reported_.wait(guard, [&] { return !reporting_ || reporter_ == self; });
+    ++run_;
+}
+
 CCFLearn::Calls CCFLearn::evaluate() {
     Calls calls;
     calls.serial = serial_;
+    calls.run = run_;
     if (frames_.empty()) return calls;
 
     // The most frequent frame, the earliest among equals; and the mean
@@ -163,10 +177,27 @@ std::int32_t CCFLearn::estimateFrequency(int& confidence) {
         std::min(mean, static_cast<double>(std::numeric_limits<std::int32_t>::max())));
 }
 
-void CCFLearn::make(const Calls& calls) const {
+void CCFLearn::make(const Calls& calls) {
     if (calls.modulationOn && modulationOn_) modulationOn_(calls.serial);
-    if (calls.report && progress_) progress_(calls.serial, calls.percent, calls.code);
+    if (calls.report && progress_) report(calls);
     if (calls.modulationOff && modulationOff_) modulationOff_(calls.serial);
+}
+
+void CCFLearn::report(const Calls& calls) {
+    // Only a report of the run still under way is made; a start or stop
+    // since the lock was let go has replaced that run.
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (calls.run != run_) return;
+        reporting_ = true;
+        reporter_ = std::this_thread::get_id();
+    }
+    progress_(calls.serial, calls.percent, calls.code);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        reporting_ = false;
+    }
+    reported_.notify_all();
 }
 
 }  // namespace koblib

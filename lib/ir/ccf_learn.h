@@ -5,11 +5,13 @@
 // the most frequent frame as the repeat sequence. One run at a time.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ir/ccf.h"
@@ -54,12 +56,16 @@ class CCFLearn {
     // The four operations above are serialised by a lock inside the
     // learner; the calls they make (progress, modulation on and off) are
     // made after the lock is released, so that a host callback may start
-    // or stop a run.
+    // or stop a run. A report of a run is made only while that run is the
+    // current one, and start and stop wait for a report that another
+    // thread is making: once they return, no report of an earlier run
+    // reaches the host.
 
   private:
     // The calls an operation makes once the lock is released, in this
     // order: modulation on, progress, modulation off.
     struct Calls {
+        std::uint64_t run = 0;  // the run whose state they come from
         std::string serial;
         bool modulationOn = false;
         bool report = false;
@@ -71,7 +77,12 @@ class CCFLearn {
     Calls evaluate();
     std::int32_t estimateFrequency(int& confidence);
     std::string finish(std::size_t best, double averageGap, std::int32_t frequency);
-    void make(const Calls& calls) const;
+    void make(const Calls& calls);
+    // The progress call of make, made while its run is the current one.
+    void report(const Calls& calls);
+    // Waits for a report being made on another thread, then counts a new
+    // run (start and stop).
+    void beginRun(std::unique_lock<std::mutex>& guard);
 
     const Progress progress_;
     const SerialFunction modulationOn_;
@@ -84,6 +95,10 @@ class CCFLearn {
     std::string serial_;
     bool active_ = false;
     std::int32_t givenFrequency_ = 0;
+    std::uint64_t run_ = 0;     // counted by every start and stop
+    bool reporting_ = false;    // a progress report is being made
+    std::thread::id reporter_;  // by this thread
+    std::condition_variable reported_;
 };
 
 }  // namespace koblib

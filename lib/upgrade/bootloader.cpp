@@ -48,11 +48,14 @@ BlockSizeAnswer Bootloader::queryBlockSize(std::uint32_t* blockSize) {
     if (!port_.write(&command, 1, &moved) || moved < 1) return BlockSizeAnswer::kWriteFailed;
     std::uint8_t answer[3] = {0, 0, 0};
     if (!port_.read(answer, sizeof answer, &moved)) return BlockSizeAnswer::kReadFailed;
-    // A size is taken only from bytes that arrived, and a size of 0 would
-    // leave nothing to write a byte into.
+    // A size is taken only from bytes that arrived. A size of 0 would
+    // leave nothing to write a byte into, and an odd one puts blocks at odd
+    // addresses, which the word address of "A" cannot reach: the block
+    // would land one byte early.
     if (moved < sizeof answer || answer[0] != 'Y') return BlockSizeAnswer::kRefused;
     *blockSize = answer[1] * 256u + answer[2];
-    return *blockSize == 0 ? BlockSizeAnswer::kRefused : BlockSizeAnswer::kOk;
+    const bool usable = *blockSize != 0 && *blockSize % 2 == 0;
+    return usable ? BlockSizeAnswer::kOk : BlockSizeAnswer::kRefused;
 }
 
 bool Bootloader::writeBlock(std::uint32_t address, const std::uint8_t* bytes, std::uint32_t count) {
@@ -60,6 +63,10 @@ bool Bootloader::writeBlock(std::uint32_t address, const std::uint8_t* bytes, st
         std::printf("Not writing bootloader!\n");
         return true;
     }
+    // A block that runs into the bootloader is cut where it begins: the
+    // bytes below are firmware, the ones from there on must stay as they
+    // are whatever the block size.
+    if (count > kBootloaderStart - address) count = kBootloaderStart - address;
     if (!setAddress(address)) return false;
     const std::uint8_t command[4] = {'B', static_cast<std::uint8_t>((count >> 8) & 0xFF),
                                      static_cast<std::uint8_t>(count & 0xFF), kFlashMemory};

@@ -17,7 +17,7 @@ enum class BlockSizeAnswer {
     kOk,           // "Y" and a usable size
     kWriteFailed,  // "b" did not go out
     kReadFailed,   // the read call failed
-    kRefused,      // no "Y", fewer than 3 bytes, or a size of 0
+    kRefused,      // no "Y", fewer than 3 bytes, or a size of 0 or an odd one
 };
 
 class Bootloader {
@@ -35,7 +35,8 @@ class Bootloader {
     // Writes count bytes at a byte address: "A" with the word address,
     // then "B" count "F" and the bytes; each answered by CR. A block in the
     // bootloader region is not sent: "Not writing bootloader!\n" is printed
-    // and the block counts as written.
+    // and the block counts as written. A block that begins below the region
+    // and reaches into it is sent only up to the region's start.
     bool writeBlock(std::uint32_t address, const std::uint8_t* bytes, std::uint32_t count);
 
     // Reads count bytes from a byte address: "A" as above, then "g" count

@@ -7,37 +7,79 @@
 namespace koblib {
 
 bool FirmwareImage::load(std::uint32_t blockSize, const char* path) {
-    blocks_.clear();
+    clear();
     blockSize_ = blockSize;
     if (blockSize == 0 || path == nullptr) return false;
 
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return false;
+    const bool whole = readRecords(file);
+    std::fclose(file);
+    // Half an image is never flashed.
+    if (!whole) clear();
+    return whole;
+}
 
+void FirmwareImage::clear() {
+    blocks_.clear();
+    byBase_.clear();
+}
+
+bool FirmwareImage::readRecords(std::FILE* file) {
     HexRecord record;
-    while (readHexRecord(&record, file) == kHexRecordOk) {
-        if (record.type == kHexRecordData) {
-            write(record.address, record.data, static_cast<std::uint32_t>(record.length));
+    std::uint32_t upper = 0;  // set by the extended address records
+    bool ended = false;
+    for (;;) {
+        const int result = readHexRecord(&record, file);
+        if (result == kHexRecordEndOfFile) return ended;
+        if (result == kHexRecordEmptyLine) continue;
+        // Nothing but empty lines may follow the end-of-file record.
+        if (result != kHexRecordOk || ended) return false;
+
+        const auto length = static_cast<std::uint32_t>(record.length);
+        switch (record.type) {
+            case kHexRecordData: {
+                const std::uint32_t address = upper + record.address;
+                // Compared so that a high address cannot wrap around.
+                if (address >= kAddressSpace || length > kAddressSpace - address) return false;
+                write(address, record.data, length);
+                break;
+            }
+            case kHexRecordEnd:
+                ended = true;
+                break;
+            case kHexRecordSegmentAddress:
+            case kHexRecordLinearAddress: {
+                if (length != 2) return false;
+                const std::uint32_t value = record.data[0] * 256u + record.data[1];
+                upper = value << (record.type == kHexRecordLinearAddress ? 16 : 4);
+                break;
+            }
+            case kHexRecordSegmentStart:
+            case kHexRecordLinearStart:
+                break;  // where the firmware starts: nothing to write
+            default:
+                return false;
         }
     }
-    std::fclose(file);
-    return true;
 }
 
 void FirmwareImage::write(std::uint32_t address, const std::uint8_t* bytes, std::uint32_t length) {
-    if (blockSize_ == 0) return;
+    if (blockSize_ == 0 || length == 0) return;
     for (;;) {
         const std::uint32_t base = blockSize_ * (address / blockSize_);
-        std::shared_ptr<Memory> block;
-        for (const auto& candidate : blocks_) {
-            if (candidate->base() == base) {
-                block = candidate;
-                break;
+        // Files run in rising address order as a rule: the block written
+        // last is tried before the look-up.
+        Memory* block = blocks_.empty() ? nullptr : blocks_.back().get();
+        if (block == nullptr || block->base() != base) {
+            const auto found = byBase_.find(base);
+            if (found != byBase_.end()) {
+                block = found->second;
+            } else {
+                blocks_.push_back(std::make_shared<Memory>(blockSize_, base));
+                block = blocks_.back().get();
+                byBase_.emplace(base, block);
             }
-        }
-        if (!block) {
-            block = std::make_shared<Memory>(blockSize_, base);
-            blocks_.push_back(block);
         }
 
         const std::uint32_t offset = address - base;

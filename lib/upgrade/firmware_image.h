@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -15,18 +17,22 @@ class FirmwareImage {
   public:
     virtual ~FirmwareImage() = default;
 
+    // Largest address plus one that an image holds.
+    static constexpr std::uint32_t kAddressSpace = 0x10000;
+
     // Empties the image and reads the data records of the file at path into
-    // blocks of blockSize bytes. Reading stops silently at the first line
-    // that is empty or damaged (the image keeps what came before) and at
-    // the end of the file; every other record type is skipped, the
-    // end-of-file record included. Returns false, with the image empty,
-    // when the file cannot be opened or blockSize is 0 (no block can hold
-    // a byte).
+    // blocks of blockSize bytes, at the addresses that the extended address
+    // records (02, 04) and the data records' own addresses give together.
+    // The file must be read whole: every line a record with a good
+    // checksum (empty lines are passed over), the end-of-file record last,
+    // no data at or past kAddressSpace, no record type other than 00 to 05.
+    // Returns false, with the image empty, when the file cannot be opened
+    // or read whole or blockSize is 0 (no block can hold a byte).
     bool load(std::uint32_t blockSize, const char* path);
 
     // Stores length bytes at address, creating blocks as needed; bytes that
     // run past a block go on into the next one. Does nothing while the
-    // block size is 0.
+    // block size is 0, and for no bytes (no empty block is made).
     void write(std::uint32_t address, const std::uint8_t* bytes, std::uint32_t length);
 
     // Blocks in the order in which each was first written, not by address.
@@ -35,7 +41,14 @@ class FirmwareImage {
     std::uint32_t blockSize() const { return blockSize_; }
 
   private:
+    void clear();
+    // Reads every record of file into the image; false when the file is
+    // not a whole image.
+    bool readRecords(std::FILE* file);
+
     std::vector<std::shared_ptr<Memory>> blocks_;
+    // The same blocks by base address, for the look-up while loading.
+    std::map<std::uint32_t, Memory*> byBase_;
     std::uint32_t blockSize_ = 0;
 };
 

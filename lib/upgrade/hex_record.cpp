@@ -17,16 +17,45 @@ int hexDigit(char c) {
     return -1;
 }
 
-// The value of the hex digits at text[0..count), read up to the first
-// character that is not one ("1G" reads as 1, "G1" as 0).
-unsigned int hexField(const char* text, int count) {
-    unsigned int value = 0;
+// The value of the count hex digits at text; false when one of them is
+// not a hex digit.
+bool hexField(const char* text, int count, unsigned int* value) {
+    *value = 0;
     for (int i = 0; i < count; ++i) {
         const int digit = hexDigit(text[i]);
-        if (digit < 0) break;
-        value = value * 16 + static_cast<unsigned int>(digit);
+        if (digit < 0) return false;
+        *value = *value * 16 + static_cast<unsigned int>(digit);
     }
-    return value;
+    return true;
+}
+
+// Reads one line of at most size - 1 characters into line, without its
+// line end: LF, CR LF or CR alone (so a file that ends its lines with CR
+// alone is read line by line too). A longer line is left where the buffer
+// is full; its rest is the next line. The result is a kHexRecord code: Ok,
+// EndOfFile when nothing was left, ReadError when the stream failed.
+int readLine(std::FILE* file, char* line, int size) {
+    int length = 0;
+    for (;;) {
+        if (length == size - 1) break;
+        const int c = std::getc(file);
+        if (c == EOF) {
+            // Not at the end: the stream failed (some C libraries set no
+            // error flag for a stream that cannot be read).
+            if (!std::feof(file)) return kHexRecordReadError;
+            if (length == 0) return kHexRecordEndOfFile;
+            break;
+        }
+        if (c == '\n') break;
+        if (c == '\r') {
+            const int next = std::getc(file);
+            if (next != '\n' && next != EOF) std::ungetc(next, file);
+            break;
+        }
+        line[length++] = static_cast<char>(c);
+    }
+    line[length] = '\0';
+    return kHexRecordOk;
 }
 
 }  // namespace
@@ -35,29 +64,36 @@ int readHexRecord(HexRecord* record, std::FILE* file) {
     if (record == nullptr || file == nullptr) return kHexRecordNoInput;
 
     char line[kLineBufferSize];
-    if (std::fgets(line, kLineBufferSize, file) == nullptr) {
-        return std::feof(file) ? kHexRecordEndOfFile : kHexRecordReadError;
-    }
-    line[std::strcspn(line, "\r\n")] = '\0';
+    const int read = readLine(file, line, kLineBufferSize);
+    if (read != kHexRecordOk) return read;
     const std::size_t length = std::strlen(line);
 
     if (length == 0) return kHexRecordEmptyLine;
     if (length < kHeaderLength || line[0] != ':') return kHexRecordMalformed;
 
-    record->length = static_cast<std::int32_t>(hexField(line + 1, 2));
-    record->address = static_cast<std::uint16_t>(hexField(line + 3, 4));
-    record->type = static_cast<std::int32_t>(hexField(line + 7, 2));
+    unsigned int count = 0;
+    unsigned int address = 0;
+    unsigned int type = 0;
+    if (!hexField(line + 1, 2, &count) || !hexField(line + 3, 4, &address) ||
+        !hexField(line + 7, 2, &type)) {
+        return kHexRecordMalformed;
+    }
+    record->length = static_cast<std::int32_t>(count);
+    record->address = static_cast<std::uint16_t>(address);
+    record->type = static_cast<std::int32_t>(type);
 
-    const std::size_t dataChars = 2 * static_cast<std::size_t>(record->length);
+    const std::size_t dataChars = 2 * static_cast<std::size_t>(count);
     if (length < dataChars + kHeaderLength + 2) return kHexRecordMalformed;
 
-    unsigned int sum = static_cast<unsigned int>(record->length) + (record->address >> 8) +
-                       (record->address & 0xFFu) + static_cast<unsigned int>(record->type);
-    for (std::int32_t i = 0; i < record->length; ++i) {
-        record->data[i] = static_cast<std::uint8_t>(hexField(line + kHeaderLength + 2 * i, 2));
-        sum += record->data[i];
+    unsigned int sum = count + (address >> 8) + (address & 0xFFu) + type;
+    unsigned int byte = 0;
+    for (unsigned int i = 0; i < count; ++i) {
+        if (!hexField(line + kHeaderLength + 2 * i, 2, &byte)) return kHexRecordMalformed;
+        record->data[i] = static_cast<std::uint8_t>(byte);
+        sum += byte;
     }
-    record->checksum = static_cast<std::uint8_t>(hexField(line + kHeaderLength + dataChars, 2));
+    if (!hexField(line + kHeaderLength + dataChars, 2, &byte)) return kHexRecordMalformed;
+    record->checksum = static_cast<std::uint8_t>(byte);
 
     // The checksum is the two's complement of the byte sum of the fields.
     const std::uint8_t expected = static_cast<std::uint8_t>(0x100u - (sum & 0xFFu));

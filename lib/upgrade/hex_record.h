@@ -19,18 +19,24 @@ struct HexRecord {
 constexpr int kHexRecordOk = 0;
 constexpr int kHexRecordReadError = -1;  // the line reader failed before the end
 constexpr int kHexRecordEndOfFile = -2;  // no more lines
-constexpr int kHexRecordMalformed = -3;  // too short, no ":", or checksum mismatch
+constexpr int kHexRecordMalformed = -3;  // too short, no ":", not hex, or checksum mismatch
 constexpr int kHexRecordNoInput = -4;    // record or file is null
 constexpr int kHexRecordEmptyLine = -5;  // nothing before the line end
 
-// Record type of a data record; every other type is skipped by the image.
+// Record types.
 constexpr std::int32_t kHexRecordData = 0;
+constexpr std::int32_t kHexRecordEnd = 1;             // end of file
+constexpr std::int32_t kHexRecordSegmentAddress = 2;  // bits 4-19 of the address
+constexpr std::int32_t kHexRecordSegmentStart = 3;    // start address, no memory data
+constexpr std::int32_t kHexRecordLinearAddress = 4;   // bits 16-31 of the address
+constexpr std::int32_t kHexRecordLinearStart = 5;     // start address, no memory data
 
 // Reads the next line of file (at most 767 characters; a longer line is
-// read in pieces, each one counting as a line) into record. Characters
-// after the checksum are ignored; hex digits may be of either case. A
-// pair that is not valid hex converts as far as its digits go and is left
-// for the checksum to catch. Returns one of the kHexRecord codes above.
+// read in pieces, each one counting as a line) into record. A line ends
+// with LF, CR LF or CR alone, or with the end of the file. Characters
+// after the checksum are ignored; hex digits may be of either case, and a
+// pair that is not hex makes the line malformed. Returns one of the
+// kHexRecord codes above.
 int readHexRecord(HexRecord* record, std::FILE* file);
 
 }  // namespace koblib

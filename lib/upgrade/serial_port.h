@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace koblib {
 
@@ -17,6 +18,11 @@ constexpr std::uint32_t kSerialReadConstantMs = 1000;
 constexpr std::uint32_t kSerialWriteMultiplierMs = 100;
 constexpr std::uint32_t kSerialWriteConstantMs = 250;
 
+// The file name that opens port on Windows: a bare COM name ("COM10", any
+// case) becomes the device path "\\.\COM10", since names above COM9 open
+// only that way; every other name, one with that prefix included, stays.
+std::string windowsPortPath(const std::string& port);
+
 class SerialPort {
   public:
     SerialPort();
@@ -25,8 +31,9 @@ class SerialPort {
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens the port name exactly as given (a COM file name on Windows, a
-    // device path elsewhere) with no sharing, and applies the time-outs.
+    // Opens the port name (a COM name on Windows, through windowsPortPath;
+    // a device path elsewhere, as given) with no sharing, and applies the
+    // time-outs.
     // False when it cannot be opened, also when another holds it open.
     bool open(const char* name);
     void close();

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "upgrade/serial_port.h"
 
 namespace koblib {
@@ -15,8 +17,9 @@ bool SerialPort::open(const char* name) {
     close();
     if (name == nullptr) return false;
     // No sharing and no overlapped flag: exclusive and synchronous.
-    const HANDLE port =
-        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::string path = windowsPortPath(name);
+    const HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) return false;
     handle_ = reinterpret_cast<std::intptr_t>(port);
 

@@ -276,6 +276,38 @@ TEST_F(CCFLearnTest, ARunMayBeRestartedFromTheProgressCallback) {
     EXPECT_THAT(rec.calls, ElementsAre(std::string("progress ") + kSerial));
 }
 
+// A report of a run is made after the learner's lock is let go; a start
+// from another thread in that window must not receive it afterwards. The
+// window is held open by the modulation request that comes before the
+// report of the tenth equal frame.
+TEST(CCFLearn, RunStartedMeanwhileGetsNoReportOfTheLastOne) {
+    std::vector<std::string> reports;
+    bool startReturned = false;
+    CCFLearn* self = nullptr;
+    CCFLearn learner(
+        [&](const std::string& serial, int percent, const std::string&) {
+            reports.push_back(serial + " " + std::to_string(percent) +
+                              (startReturned ? " after the start" : ""));
+        },
+        [&](const std::string&) {
+            if (startReturned) return;
+            std::thread host([&] { self->start(38000, "KOB0002"); });
+            host.join();
+            startReturned = true;
+        },
+        nullptr);
+    self = &learner;
+    learner.start(0, kSerial);
+    for (int i = 0; i < 10; ++i)
+        learner.onFrame(kSerial, kFrameA);
+    ASSERT_TRUE(startReturned);
+    ASSERT_EQ(reports.size(), 9u);
+    EXPECT_EQ(reports.back(), std::string(kSerial) + " 45");
+    // The new run is the one under way.
+    learner.onFrame("KOB0002", kFrameA);
+    EXPECT_EQ(reports.back(), "KOB0002 55 after the start");
+}
+
 TEST(CCFLearn, WorksAfterOperationsFromTwoThreads) {
     // Meant for sanitizer builds as much as for its result: the worker feeds
     // events while a host thread starts and stops runs.

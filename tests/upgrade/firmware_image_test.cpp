@@ -1,9 +1,14 @@
 // Loading Intel HEX files into blocks, and agreement with objcopy's output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "test_files.h"
@@ -80,33 +85,10 @@ TEST_F(FirmwareImageTest, LaterBytesWinAndUsedOnlyGrows) {
     EXPECT_EQ(block->data()[4], 0x14);
 }
 
-TEST_F(FirmwareImageTest, BlankLineEndsTheReading) {
-    ASSERT_TRUE(load(128, hexLine(0x0000, 0, byteRun(1, 4)) + "\r\n" +
-                              hexLine(0x0100, 0, byteRun(1, 4)) + kEof));
-    EXPECT_EQ(bases(), (std::vector<std::uint32_t>{0}));
-}
-
-TEST_F(FirmwareImageTest, ChecksumErrorOnLineFiveKeepsLinesOneToFour) {
-    std::string content;
-    for (unsigned line = 0; line < 4; ++line)
-        content += hexLine(line * 0x80, 0, byteRun(1, 4));
-    std::string damaged = hexLine(0x0200, 0, byteRun(1, 4));
-    damaged[damaged.size() - 3] ^= 1;  // last checksum digit
-    content += damaged + hexLine(0x0280, 0, byteRun(1, 4)) + kEof;
-    ASSERT_TRUE(load(128, content));
-    EXPECT_EQ(bases(), (std::vector<std::uint32_t>{0x000, 0x080, 0x100, 0x180}));
-}
-
-TEST_F(FirmwareImageTest, EndOfFileRecordDoesNotEndTheReading) {
-    ASSERT_TRUE(
-        load(128, hexLine(0x0000, 0, byteRun(1, 4)) + kEof + hexLine(0x0100, 0, byteRun(1, 4))));
-    EXPECT_EQ(bases(), (std::vector<std::uint32_t>{0x000, 0x100}));
-}
-
-TEST_F(FirmwareImageTest, AddressRecordsAreIgnored) {
-    // Extended linear (04), extended segment (02) and start (03, 05)
-    // records: the data lands at its 16-bit address all the same.
-    ASSERT_TRUE(load(128, hexLine(0, 4, {0x00, 0x01}) + hexLine(0, 2, {0x10, 0x00}) +
+TEST_F(FirmwareImageTest, ExtendedAddressRecordsOfZeroChangeNothing) {
+    // Extended linear (04) and segment (02) records of 0 and the start
+    // records (03, 05): the data lands at its 16-bit address.
+    ASSERT_TRUE(load(128, hexLine(0, 4, {0x00, 0x00}) + hexLine(0, 2, {0x00, 0x00}) +
                               hexLine(0, 5, {0, 0, 0x12, 0x34}) +
                               hexLine(0x0010, 0, byteRun(7, 2)) + kEof));
     ASSERT_EQ(bases(), (std::vector<std::uint32_t>{0}));
@@ -114,8 +96,66 @@ TEST_F(FirmwareImageTest, AddressRecordsAreIgnored) {
     EXPECT_EQ(image.blockAt(0)->used(), 0x12u);
 }
 
+TEST_F(FirmwareImageTest, SegmentAddressBelow64KiBMovesTheData) {
+    ASSERT_TRUE(load(128, hexLine(0, 2, {0x01, 0x00}) + hexLine(0x0010, 0, byteRun(7, 2)) + kEof));
+    EXPECT_EQ(bases(), (std::vector<std::uint32_t>{0x1000}));
+}
+
+// A file that cannot be read whole leaves nothing to flash.
+class MalformedFile : public FirmwareImageTest,
+                      public ::testing::WithParamInterface<koblib_test::HexText> {};
+
+TEST_P(MalformedFile, FailsToLoadAndLeavesTheImageEmpty) {
+    EXPECT_FALSE(load(16, GetParam().content));
+    EXPECT_EQ(image.blockCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, MalformedFile,
+                         ::testing::ValuesIn(koblib_test::malformedHexFiles()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What real tools write, in every line style they use, loads exactly as
+// the plain CR LF file of the same records.
+TEST_F(FirmwareImageTest, LineStylesOfRealToolsLoadAlike) {
+    const std::string plain = koblib_test::hexFile(0x0F0, byteRun(3, 300));
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = plain;
+        for (std::size_t at = text.find(from); at != std::string::npos;
+             at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+        return text;
+    };
+    std::string lower = plain;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string starts = hexLine(0, 3, {0, 0, 0x12, 0x34}) + hexLine(0, 5, {0, 0, 0, 0x10});
+    const std::vector<std::pair<const char*, std::string>> styles = {
+        {"LF", replaced("\r\n", "\n")},
+        {"CR", replaced("\r\n", "\r")},
+        {"lower case", lower},
+        {"no final line end", plain.substr(0, plain.size() - 2)},
+        {"zero address records", hexLine(0, 4, {0, 0}) + hexLine(0, 2, {0, 0}) + plain},
+        {"start records", replaced(kEof, starts + kEof)},
+        {"blank lines", replaced(kEof, "\r\n" + kEof + "\r\n\n")},
+    };
+    ASSERT_TRUE(load(128, plain));
+    const FirmwareImage expected = image;
+    for (const auto& style : styles) {
+        ASSERT_TRUE(load(128, style.second)) << style.first;
+        ASSERT_EQ(image.blockCount(), expected.blockCount()) << style.first;
+        for (std::size_t i = 0; i < image.blockCount(); ++i) {
+            const auto got = image.blockAt(i);
+            const auto want = expected.blockAt(i);
+            EXPECT_EQ(got->base(), want->base()) << style.first;
+            EXPECT_EQ(got->used(), want->used()) << style.first;
+            EXPECT_TRUE(std::equal(got->data(), got->data() + got->size(), want->data()))
+                << style.first;
+        }
+    }
+}
+
 TEST_F(FirmwareImageTest, MissingFileFailsAndLeavesTheImageEmpty) {
-    ASSERT_TRUE(load(128, hexLine(0, 0, byteRun(1, 4))));
+    ASSERT_TRUE(load(128, hexLine(0, 0, byteRun(1, 4)) + kEof));
     ASSERT_EQ(image.blockCount(), 1u);
     EXPECT_FALSE(image.load(128, dir.path("missing.hex").c_str()));
     EXPECT_EQ(image.blockCount(), 0u);
@@ -132,14 +172,21 @@ TEST_F(FirmwareImageTest, BlockSizeZeroIsRefused) {
 TEST_F(FirmwareImageTest, FileWithoutDataRecordsGivesAnEmptyImage) {
     EXPECT_TRUE(load(128, kEof));
     EXPECT_EQ(image.blockCount(), 0u);
+    // A data record without bytes makes no block (one would be flashed
+    // as zeros).
+    EXPECT_TRUE(load(128, hexLine(0x0010, 0, {}) + kEof));
+    EXPECT_EQ(image.blockCount(), 0u);
 }
 
 // random.hex holds random_a.bin at 0x0000 and random_b.bin at 0x2345, as
-// objcopy wrote them; every block must equal that memory, holes as 0.
-class ObjcopyAgreement : public ::testing::TestWithParam<std::uint32_t> {};
+// objcopy wrote them, random_srec.hex the same as srec_cat wrote them;
+// every block must equal that memory, holes as 0.
+class ToolAgreement : public ::testing::TestWithParam<std::tuple<const char*, std::uint32_t>> {};
 
-TEST_P(ObjcopyAgreement, BlocksEqualTheBinaries) {
-    const std::uint32_t blockSize = GetParam();
+TEST_P(ToolAgreement, BlocksEqualTheBinaries) {
+    const std::string file = testDataPath(std::get<0>(GetParam()));
+    if (!std::ifstream(file).good()) GTEST_SKIP() << file << " was not made (no srec_cat)";
+    const std::uint32_t blockSize = std::get<1>(GetParam());
     const auto first = readBinaryFile(testDataPath("random_a.bin"));
     const auto second = readBinaryFile(testDataPath("random_b.bin"));
     ASSERT_EQ(first.size(), 3000u);
@@ -167,7 +214,7 @@ TEST_P(ObjcopyAgreement, BlocksEqualTheBinaries) {
     }
 
     FirmwareImage image;
-    ASSERT_TRUE(image.load(blockSize, testDataPath("random.hex").c_str()));
+    ASSERT_TRUE(image.load(blockSize, file.c_str()));
     ASSERT_EQ(image.blockCount(), expectedUsed.size());
     auto expected = expectedUsed.begin();
     for (std::size_t i = 0; i < image.blockCount(); ++i, ++expected) {
@@ -182,7 +229,14 @@ TEST_P(ObjcopyAgreement, BlocksEqualTheBinaries) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BlockSizes, ObjcopyAgreement, ::testing::Values(128u, 256u, 100u, 1u));
+INSTANTIATE_TEST_SUITE_P(BlockSizes, ToolAgreement,
+                         ::testing::Combine(::testing::Values("random.hex", "random_srec.hex"),
+                                            ::testing::Values(128u, 256u, 100u, 1u)),
+                         [](const auto& info) {
+                             std::string file = std::get<0>(info.param);
+                             return file.substr(0, file.find('.')) + "_" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 }  // namespace
 }  // namespace koblib

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "upgrade/port_list.h"
+#include "upgrade/serial_port.h"
 
 namespace koblib {
 namespace {
@@ -81,6 +83,25 @@ TEST(PortList, SystemListIsConsistentAndRepeatable) {
         EXPECT_EQ(name.find(','), std::string::npos) << name;
         EXPECT_FALSE(name.empty());
     }
+}
+
+// A bare COM name opens through the device namespace (above COM9 nothing
+// else opens); every other name stays as it is.
+TEST(PortList, WindowsPathOfAPortName) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"COM1", "\\\\.\\COM1"},
+        {"COM12", "\\\\.\\COM12"},
+        {"com256", "\\\\.\\com256"},
+        {"\\\\.\\COM12", "\\\\.\\COM12"},
+        {"COM", "COM"},
+        {"COM1x", "COM1x"},
+        {"COM 1", "COM 1"},
+        {"LPT1", "LPT1"},
+        {"/dev/ttyACM0", "/dev/ttyACM0"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(windowsPortPath(c.first), c.second) << c.first;
 }
 
 }  // namespace

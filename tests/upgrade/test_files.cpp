@@ -80,4 +80,35 @@ std::vector<std::uint8_t> byteRun(std::uint8_t first, std::size_t count) {
     return bytes;
 }
 
+std::vector<HexText> malformedHexFiles() {
+    const std::string eof = ":00000001FF\r\n";
+    std::string fourLines;
+    for (unsigned i = 0; i < 4; ++i)
+        fourLines += hexLine(i * 16, 0, byteRun(static_cast<std::uint8_t>(i * 16), 16));
+    const std::string more = hexLine(0x100, 0, byteRun(9, 16));
+    std::string badChecksum = hexLine(0x40, 0, byteRun(0x40, 16));
+    badChecksum[badChecksum.size() - 3] ^= 1;  // the last checksum digit
+    const std::string cut = hexLine(0x40, 0, byteRun(0x40, 16));
+    return {
+        {"ChecksumOnLineFive", fourLines + badChecksum + more + eof},
+        {"NoEndOfFileRecord", fourLines + more},
+        {"TextThatIsNoRecord", fourLines + "firmware v2\r\n" + more + eof},
+        {"LineWithoutColon", fourLines + more.substr(1) + eof},
+        {"LineShorterThanItsHeader", fourLines + ":1001\r\n" + more + eof},
+        {"LineCutInItsData", fourLines + cut.substr(0, 21) + "\r\n" + more + eof},
+        // The digits that are not hex would read as 0, which the checksum
+        // of this line agrees with.
+        {"PairsThatAreNotHex", fourLines + ":02010000ZZ00FD\r\n" + eof},
+        {"DataAfterTheEndOfFileRecord", fourLines + eof + more + eof},
+        {"UnknownRecordType", fourLines + hexLine(0, 6, {}) + eof},
+        {"AddressRecordOfWrongLength", hexLine(0, 4, {0}) + fourLines + eof},
+        {"LinearAddressPast64KiB", hexLine(0, 4, {0x00, 0x01}) + fourLines + eof},
+        {"SegmentAddressPast64KiB", hexLine(0, 2, {0x10, 0x00}) + fourLines + eof},
+        {"DataRunningPast64KiB", hexLine(0xFFF8, 0, byteRun(0, 16)) + eof},
+        // 0xFFFF0000 + 0xFFF8 + 16 wraps around 32 bits to 8.
+        {"AddressWrappingAround",
+         hexLine(0, 4, {0xFF, 0xFF}) + hexLine(0xFFF8, 0, byteRun(0, 16)) + eof},
+    };
+}
+
 }  // namespace koblib_test

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,5 +42,19 @@ std::string hexFile(unsigned address, const std::vector<std::uint8_t>& bytes);
 
 // count bytes first, first + 1, ... (wrapping at 256).
 std::vector<std::uint8_t> byteRun(std::uint8_t first, std::size_t count);
+
+// A firmware file's text and what is wrong with it (or what tool style it
+// follows).
+struct HexText {
+    const char* name;
+    std::string content;
+};
+
+inline void PrintTo(const HexText& text, std::ostream* out) {
+    *out << text.name;
+}
+
+// Files that cannot be read whole and so must never be flashed.
+std::vector<HexText> malformedHexFiles();
 
 }  // namespace koblib_test

@@ -2,6 +2,7 @@
 // bootloader: null arguments, the progress callback, the port list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -55,6 +56,57 @@ TEST_F(UpgradeExports, NullProgressIsNotCalled) {
 TEST_F(UpgradeExports, NullHexPathFailsAsAMissingFile) {
     EXPECT_EQ(kob_upgrade(sim.portPath().c_str(), nullptr, nullptr), -5);
 }
+
+// A file that cannot be read whole is refused before anything is written:
+// the bootloader saw the block-size query and then only the probe that
+// follows, so never "E".
+class DamagedFirmware : public UpgradeExports,
+                        public ::testing::WithParamInterface<koblib_test::HexText> {};
+
+TEST_P(DamagedFirmware, IsRefusedAndNothingIsSent) {
+    const std::string path = GetParam().content.empty() ? dir.path("")  // the directory itself
+                                                        : dir.write("bad.hex", GetParam().content);
+    reports.clear();
+    EXPECT_EQ(kob_upgrade(sim.portPath().c_str(), path.c_str(), onProgress),
+              KOB_UPGRADE_FILE_FAILED);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(kob_upgrade_is_kob(sim.portPath().c_str()), KOB_UPGRADE_OK);
+    EXPECT_EQ(sim.snapshot().received(), "bS");
+}
+
+std::vector<koblib_test::HexText> damagedFiles() {
+    auto files = koblib_test::malformedHexFiles();
+    files.push_back({"Directory", ""});
+    return files;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DamagedFirmware, ::testing::ValuesIn(damagedFiles()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Whatever the block size, no byte at or above 0x7000 is written and the
+// firmware below it arrives whole.
+class BlockSizes : public ::testing::TestWithParam<std::uint16_t> {};
+
+TEST_P(BlockSizes, NeverWriteIntoTheBootloader) {
+    koblib_sim::BootloaderConfig config;
+    config.blockSize = GetParam();
+    koblib_sim::VirtualBootloader sim(config);
+    const auto firmware = koblib_test::readBinaryFile(koblib_test::testDataPath("firmware28k.bin"));
+    ASSERT_EQ(kob_upgrade(sim.portPath().c_str(),
+                          koblib_test::testDataPath("firmware28k.hex").c_str(), nullptr),
+              KOB_UPGRADE_OK);
+    ASSERT_EQ(kob_upgrade_is_kob(sim.portPath().c_str()), 0);
+    const auto state = sim.snapshot();
+    EXPECT_TRUE(state.left());
+    EXPECT_EQ(state.bootloaderWrites(), 0u);
+    ASSERT_EQ(firmware.size(), koblib_sim::kBootloaderRegion);
+    EXPECT_TRUE(std::equal(firmware.begin(), firmware.end(), state.flash().begin()));
+    for (std::uint32_t a = koblib_sim::kBootloaderRegion; a < koblib_sim::kFlashSize; a += 0x100)
+        ASSERT_EQ(state.flash()[a], koblib_sim::bootloaderPattern(a)) << a;
+}
+
+// 0x1000 and 0x7000 end at the bootloader; 0x3000 and 0xFFFE run into it.
+INSTANTIATE_TEST_SUITE_P(Sizes, BlockSizes, ::testing::Values(0x1000, 0x7000, 0x3000, 0xFFFE));
 
 TEST(UpgradeExportsList, LengthAndStoredTextAgree) {
     const unsigned int length = kob_upgrade_list_comports(nullptr, 0);

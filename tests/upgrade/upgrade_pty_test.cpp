@@ -159,7 +159,10 @@ TEST_F(UpgradeOverPty, BootloaderBlockIsSkippedButVerified) {
         resident.push_back(koblib_sim::bootloaderPattern(address));
     }
     const auto below = byteRun(9, 128);
-    const std::string content = hexFile(0x6F80, below) + hexFile(0x7000, resident);
+    // One file of both parts: the first part's end-of-file record goes.
+    std::string content = hexFile(0x6F80, below);
+    content.resize(content.rfind(':'));
+    content += hexFile(0x7000, resident);
     ASSERT_EQ(runUpgradeCapturing(dir.write("fw.hex", content)), kUpgradeOk);
     EXPECT_EQ(printed, "Not writing bootloader!\n");
     const BootloaderModel state = settled();
@@ -246,6 +249,9 @@ INSTANTIATE_TEST_SUITE_P(
         UpgradeFault{"BlockSizeShort", withFault(FaultKind::kShortAnswer, 'b', 1), -4, "bS"},
         UpgradeFault{"BlockSizeNotY", withFault(FaultKind::kWrongFirstByte, 'b', 1), -4, "bS"},
         UpgradeFault{"BlockSizeZero", withBlockSize(0), -4, "bS"},
+        // Blocks at odd addresses cannot be addressed in words.
+        UpgradeFault{"BlockSizeOdd", withBlockSize(0xFFFF), -4, "bS"},
+        UpgradeFault{"BlockSizeOne", withBlockSize(1), -4, "bS"},
         UpgradeFault{"AddressNoAnswer", withFault(FaultKind::kNoAnswer, 'A', 1), -6, "bAS"},
         UpgradeFault{"SecondAddressWrongByte", withFault(FaultKind::kWrongLastByte, 'A', 2), -6,
                      "bABAS"},

@@ -1,6 +1,6 @@
 // Runs the upgrade exports of the Windows build under Wine against a
 // virtual bootloader: makes the bootloader on a pseudo-terminal, links
-// the Wine prefix's COM9 to it, starts koblib_upgrade_probe.exe and checks
+// the Wine prefix's COM9 and COM12 to it, starts koblib_upgrade_probe.exe and checks
 // what it reports and what the bootloader received.
 //
 //   koblib_upgrade_wine_driver RUN_WINE WINDOWS_BUILD_DIR TEST_DATA_DIR
@@ -175,12 +175,24 @@ int main(int argc, char** argv) {
         return status == kSkipped ? kSkipped : 1;
     }
 
-    // The prefix exists now; its COM9 becomes the virtual bootloader.
+    // The prefix exists now; its COM9 and COM12 become the virtual
+    // bootloader (a port above COM9 opens only through its device path).
     const fs::path link = fs::path(winePrefix()) / "dosdevices" / "com9";
+    const fs::path highLink = fs::path(winePrefix()) / "dosdevices" / "com12";
     std::error_code ignored;
-    fs::remove(link, ignored);
-    fs::create_symlink(sim.portPath(), link);
-    std::printf("COM9 -> %s\n", sim.portPath().c_str());
+    for (const fs::path& each : {link, highLink}) {
+        fs::remove(each, ignored);
+        fs::create_symlink(sim.portPath(), each);
+    }
+    std::printf("COM9, COM12 -> %s\n", sim.portPath().c_str());
+
+    check(result(probe.request("is_kob COM12", "is_kob")) == 0, "is_kob COM12 gives 0");
+    check(result(probe.request("upgrade COM12 Z:" + data + "/random_a.hex", "upgrade")) == 0,
+          "upgrade through COM12 gives 0");
+    check(sim.waitUntil([](const koblib_sim::BootloaderModel& m) { return m.left(); },
+                        std::chrono::seconds(60)),
+          "the upgrade through COM12 ended with \"E\"");
+    sim.reset({});
 
     check(result(probe.request("is_kob COM9", "is_kob")) == 0, "is_kob COM9 gives 0");
     check(result(probe.request("is_kob \\\\.\\COM9", "is_kob")) == 0, "is_kob \\\\.\\COM9 gives 0");
@@ -238,6 +250,22 @@ int main(int argc, char** argv) {
         check(!sim.snapshot().left(), std::string(c.what) + ": no \"E\" sent");
     }
 
+    // A firmware file cut short (no end-of-file record) is refused with
+    // nothing sent after the block-size query.
+    {
+        sim.reset({});
+        const auto whole = readFile(data + "/random_a.hex");
+        const std::string cut = data + "/random_a_cut.hex";
+        std::ofstream(cut, std::ios::binary)
+            .write(reinterpret_cast<const char*>(whole.data()),
+                   static_cast<std::streamsize>(whole.size() / 2));
+        check(result(probe.request("upgrade COM12 Z:" + cut, "upgrade")) == -5,
+              "a file cut short: -5");
+        check(result(probe.request("is_kob COM12", "is_kob")) == 0, "probe after the cut file");
+        check(sim.snapshot().received() == "bS", "a file cut short: nothing but \"b\" sent");
+        fs::remove(cut, ignored);
+    }
+
     sim.reset(withFault(FaultKind::kShortAnswer, 'S', 1));
     check(result(probe.request("is_kob COM9", "is_kob")) == -1, "six characters: is_kob -1");
 
@@ -247,6 +275,7 @@ int main(int argc, char** argv) {
     probe.request("quit", "none");
     check(probe.finish() == 0, "the probe ends cleanly");
     fs::remove(link, ignored);
+    fs::remove(highLink, ignored);
     std::printf("%s\n", failures == 0 ? "all checks passed" : "some checks FAILED");
     return failures == 0 ? 0 : 1;
 }
