@@ -396,7 +396,8 @@ int runPlot(const PlotArgs& a) {
         const CCFCode code = parseCCF(words);
         char title[160];
         std::snprintf(title, sizeof title,
-                      "CCF code: carrier %.0f Hz, once %zu pairs, repeat %zu pairs", code.frequencyHz,
+                      "CCF code: carrier %.0f Hz (word %04X), once %zu pairs, repeat %zu pairs",
+                      code.frequencyHz, static_cast<unsigned>(words[1]),
                       code.once.size() / 2, code.repeat.size() / 2);
         TimingPlot plot(title);
         if (!code.once.empty())

@@ -83,33 +83,66 @@ double TimingPlot::scale() const {
             longest = std::max(longest, us);
         }
     if (shortest == 0) return 1;
-    return std::min(kMinPulse / shortest, (kWidth - kLeft - kRight) / longest);
+    const double best = std::min(kMinPulse / shortest, (kWidth - kLeft - kRight) / longest);
+    // Up to a fifth smaller, when that saves a row (the last row of a
+    // sequence often holds only its final pair).
+    const auto rows = [&](double pxPerUs) {
+        std::size_t most = 0;
+        for (const auto& sequence : sequences_) {
+            const auto places = layout(sequence, pxPerUs);
+            if (!places.empty()) most = std::max(most, places.back().row + 1);
+        }
+        return most;
+    };
+    const std::size_t atBest = rows(best);
+    for (double smaller = best * 0.98; smaller >= best * 0.8; smaller *= 0.98)
+        if (rows(smaller) < atBest) return smaller;
+    return best;
+}
+
+std::vector<TimingPlot::Place> TimingPlot::layout(const Sequence& sequence, double pxPerUs) const {
+    const double cut = kBreakFactor * longestMark();
+    const auto width = [&](std::size_t k) {
+        const double us = k < sequence.pulses.size() ? sequence.pulses[k] : 0;
+        return k % 2 == 1 && us > cut ? kBrokenWidth : us * pxPerUs;
+    };
+    std::vector<Place> places;
+    std::size_t row = 0;
+    double x = kLeft;
+    for (std::size_t k = 0; k < sequence.pulses.size(); ++k) {
+        // Rows break before a mark only, so that a mark and the space
+        // after it stay together and every row starts with a mark.
+        if (k % 2 == 0 && x > kLeft && x + width(k) + width(k + 1) > kWidth - kRight) {
+            ++row;
+            x = kLeft;
+        }
+        places.push_back({row, x, width(k), k % 2 == 1 && sequence.pulses[k] > cut});
+        x += width(k);
+    }
+    return places;
 }
 
 std::string TimingPlot::svg() const {
     const double pxPerUs = scale();
-    const double cut = kBreakFactor * longestMark();
-    const double right = kWidth - kRight;
     std::ostringstream body;
-    double y = kTop;  // top of the current row
+    double y = kTop;  // top of the first row of the sequence
     std::size_t band = 0;
     for (const auto& sequence : sequences_) {
         const double bandTop = y;
         std::ostringstream rows;
-        double x = kLeft;
-        auto baseline = [&] { return y + 44 + kBarHeight; };
+        double elapsed = 0;  // microseconds since the sequence began
         rows << "<text class=\"sequence\" x=\"12\" y=\"" << number(y + 50) << "\">"
              << escape(sequence.label) << "</text>\n";
-        for (std::size_t k = 0; k < sequence.pulses.size(); ++k) {
+        const auto places = layout(sequence, pxPerUs);
+        for (std::size_t k = 0; k < places.size(); ++k) {
             const double us = sequence.pulses[k];
             const bool mark = k % 2 == 0;
-            const bool broken = !mark && us > cut;
-            const double width = broken ? kBrokenWidth : us * pxPerUs;
-            if (x + width > right && x > kLeft) {  // wrap to the next row
-                y += kRowHeight;
-                x = kLeft;
-            }
-            const double base = baseline();
+            const auto& [row, x, width, broken] = places[k];
+            const double base = y + row * kRowHeight + 44 + kBarHeight;
+            if (k == 0 || places[k - 1].row != row)  // where the row starts in time
+                rows << "<text class=\"time\" x=\"12\" y=\"" << number(base + 14) << "\">+"
+                     << number(elapsed / 1000, 2) << " ms</text>\n";
+            elapsed += us;
             if (mark) {
                 rows << "<rect class=\"mark\" data-us=\"" << number(us, 3) << "\" x=\"" << number(x, 3)
                      << "\" y=\"" << number(base - kBarHeight) << "\" width=\"" << number(width, 3)
@@ -126,11 +159,11 @@ std::string TimingPlot::svg() const {
                              << number(base + 7) << "\" x2=\"" << number(mid + dx + 4)
                              << "\" y2=\"" << number(base - 7) << "\"/>\n";
                 }
-                label(rows, x + width / 2, base, width, us, false);
+                // Below the break sign, when there is one.
+                label(rows, x + width / 2, broken ? base + 9 : base, width, us, false);
             }
-            x += width;
         }
-        y += kRowHeight;
+        y += (places.empty() ? 1 : places.back().row + 1) * kRowHeight;
         body << "<rect class=\"band\" x=\"4\" y=\"" << number(bandTop + 4) << "\" width=\""
              << number(kWidth - 8) << "\" height=\"" << number(y - bandTop - 8) << "\" fill=\""
              << kBands[band++ % 4] << "\"/>\n"
@@ -147,7 +180,7 @@ std::string TimingPlot::svg() const {
         << number(y + 10, 0) << "\" data-px-per-us=\"" << number(pxPerUs, 6) << "\">\n"
         << "<style>text{font-family:sans-serif;fill:#222}"
            ".title{font-size:17px;font-weight:bold}.sequence{font-size:14px;font-weight:bold}"
-           ".duration{font-size:10px;fill:#444}.mark{fill:#1f4e8c}"
+           ".duration{font-size:10px;fill:#444}.time{font-size:11px;fill:#666}.mark{fill:#1f4e8c}"
            ".space{stroke:#1f4e8c;stroke-width:2}.cut{stroke:#c0392b;stroke-width:2}"
            ".scale{stroke:#222;stroke-width:2}</style>\n"
         << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"

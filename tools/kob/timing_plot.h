@@ -27,6 +27,14 @@ class TimingPlot {
         std::string label;
         std::vector<double> pulses;
     };
+    // Where each pulse is drawn: row (from 0) and x in pixels.
+    struct Place {
+        std::size_t row;
+        double x;
+        double width;
+        bool broken;
+    };
+    std::vector<Place> layout(const Sequence& sequence, double pxPerUs) const;
     double scale() const;  // pixels per microsecond
     double longestMark() const;
 
