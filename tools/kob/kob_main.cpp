@@ -453,7 +453,8 @@ int runUpgrade(Simulation& sim, std::string port, const std::string& file) {
     const int result = kob_upgrade(port.c_str(), file.c_str(), onUpgradeProgress);
     upgradeBar.reset();
     if (result != KOB_UPGRADE_OK)
-        throw Failure("upgrade failed (" + std::to_string(result) + "): " + upgradeMessage(result));
+        throw Failure("upgrade through " + port + " failed (" + std::to_string(result) +
+                      "): " + upgradeMessage(result));
     std::printf("%s\n", upgradeMessage(result));
     return 0;
 }

@@ -18,11 +18,12 @@ ProgressBar::~ProgressBar() { finish(); }
 void ProgressBar::update(int percent, const std::string& note) {
     percent = std::clamp(percent, 0, 100);
     if (percent == percent_ && note == note_) return;
-    const bool changed = percent != percent_;
+    // Plain lines only at every tenth: logs stay short.
+    const bool changed = percent / 10 != percent_ / 10 || (percent == 100 && percent_ != 100) ||
+                         percent_ < 0;
     percent_ = percent;
     note_ = note;
     if (!stderrIsTerminal()) {
-        // A line per percent step: logs stay short.
         if (!changed) return;
         std::fprintf(stderr, "%s %3d %%%s%s\n", label_.c_str(), percent, note.empty() ? "" : " ",
                      note.c_str());

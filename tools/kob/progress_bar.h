@@ -1,6 +1,5 @@
 // Progress on standard error: a bar redrawn in place while standard error
-// is a terminal, one plain line per change of percent otherwise (logs,
-// pipes).
+// is a terminal, one plain line per tenth otherwise (logs, pipes).
 #pragma once
 
 #include <string>
