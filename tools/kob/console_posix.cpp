@@ -7,7 +7,9 @@
 
 namespace kob {
 
-bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool stderrIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
 
 DivertedStdout::DivertedStdout(bool toStderr) {
     std::fflush(stdout);

@@ -7,7 +7,9 @@
 
 namespace kob {
 
-bool stderrIsTerminal() { return _isatty(2) != 0; }
+bool stderrIsTerminal() {
+    return _isatty(2) != 0;
+}
 
 DivertedStdout::DivertedStdout(bool toStderr) {
     std::fflush(stdout);

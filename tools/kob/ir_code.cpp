@@ -25,10 +25,14 @@ std::vector<std::uint32_t> readWords(const std::string& text) {
     int digits = 0;
     for (const char c : text) {
         int value;
-        if (c >= '0' && c <= '9') value = c - '0';
-        else if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
-        else continue;
+        if (c >= '0' && c <= '9')
+            value = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            value = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            value = c - 'A' + 10;
+        else
+            continue;
         word = (word << 4) | static_cast<std::uint32_t>(value);
         if (++digits == 4) {
             words.push_back(word);
@@ -62,13 +66,14 @@ CCFCode parseCCF(const std::vector<std::uint32_t>& words) {
 
 std::vector<std::vector<std::uint32_t>> receivedFrames(const CCFCode& code, std::size_t count) {
     const auto ticks = [](double us) {
-        return static_cast<std::uint32_t>(std::min(65535.0, std::floor(us / kTickMicroseconds + 0.5)));
+        return static_cast<std::uint32_t>(
+            std::min(65535.0, std::floor(us / kTickMicroseconds + 0.5)));
     };
     std::vector<std::vector<std::uint32_t>> frames;
     std::uint32_t silence = 0xFFFF;  // nothing heard before the first frame
     for (std::size_t n = 0; n < count; ++n) {
-        const auto& pulses = (n == 0 && !code.once.empty()) || code.repeat.empty() ? code.once
-                                                                                   : code.repeat;
+        const auto& pulses =
+            (n == 0 && !code.once.empty()) || code.repeat.empty() ? code.once : code.repeat;
         std::vector<std::uint32_t> frame{silence};
         // At most 255 words reach the host in one receive report.
         for (std::size_t k = 0; k + 1 < pulses.size() && frame.size() < 255; ++k)

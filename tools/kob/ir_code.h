@@ -27,8 +27,8 @@ std::vector<std::uint32_t> loadWords(const std::string& argument);
 
 // A CCF code read as timings.
 struct CCFCode {
-    double frequencyHz = 0;          // 0x400000 / frequency word
-    std::vector<double> once;        // on, off, on, off ... in microseconds
+    double frequencyHz = 0;    // 0x400000 / frequency word
+    std::vector<double> once;  // on, off, on, off ... in microseconds
     std::vector<double> repeat;
 };
 

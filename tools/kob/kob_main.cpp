@@ -61,7 +61,8 @@ std::string hex4(std::uint32_t word) {
 
 std::string joinWords(const std::vector<std::uint32_t>& words) {
     std::string text;
-    for (const auto word : words) text += (text.empty() ? "" : " ") + hex4(word);
+    for (const auto word : words)
+        text += (text.empty() ? "" : " ") + hex4(word);
     return text;
 }
 
@@ -94,13 +95,16 @@ std::vector<std::string> portNames(Simulation& sim) {
     kob_upgrade_list_comports(&text[0], length + 1);
     text.resize(length);
     auto ports = split(text);
-    for (auto& extra : sim.extraPorts()) ports.push_back(extra);
+    for (auto& extra : sim.extraPorts())
+        ports.push_back(extra);
     return ports;
 }
 
 std::atomic<bool> interrupted{false};
 
-void onInterrupt(int) { interrupted = true; }
+void onInterrupt(int) {
+    interrupted = true;
+}
 
 // The library, open while this lives; events that a wait sets aside come
 // back before the queue's.
@@ -177,8 +181,10 @@ int runList(Simulation& sim, const Options& o, bool json) {
         const unsigned int version = kob_version(serial.c_str());
         char text[16];
         std::snprintf(text, sizeof text, "%X.%02X", version >> 8, version & 0xFF);
-        if (json) all.push_back({{"serial", serial}, {"version", version}, {"version_text", text}});
-        else std::printf("%s %s\n", serial.c_str(), text);
+        if (json)
+            all.push_back({{"serial", serial}, {"version", version}, {"version_text", text}});
+        else
+            std::printf("%s %s\n", serial.c_str(), text);
     }
     if (json) std::printf("%s\n", all.dump().c_str());
     return 0;
@@ -240,7 +246,8 @@ void printEvent(const Event& e, bool json) {
     switch (e.kind) {
         case Event::kReceived: {
             double us = 0;
-            for (std::size_t k = 1; k < e.words.size(); ++k) us += e.words[k] * kTickMicroseconds;
+            for (std::size_t k = 1; k < e.words.size(); ++k)
+                us += e.words[k] * kTickMicroseconds;
             const std::string d = digest(e.words);
             j.update({{"event", "frame"}, {"digest", d}, {"words", e.words}, {"duration_us", us}});
             line += " " + d;
@@ -255,12 +262,14 @@ void printEvent(const Event& e, bool json) {
         case Event::kStatus:
             j.update({{"event", "status"}, {"code", e.values[0]}, {"text", e.text}});
             line += " status " + std::to_string(e.values[0]) + " " + e.text;
-            while (!line.empty() && line.back() == '\n') line.pop_back();
+            while (!line.empty() && line.back() == '\n')
+                line.pop_back();
             break;
         case Event::kButtons:
             j.update({{"event", "buttons"}, {"values", e.values}});
             line += " buttons";
-            for (const long v : e.values) line += " " + std::to_string(v);
+            for (const long v : e.values)
+                line += " " + std::to_string(v);
             break;
         case Event::kDigitalIO:
             j.update({{"event", "digital_io"}, {"values", e.values}});
@@ -268,13 +277,16 @@ void printEvent(const Event& e, bool json) {
             break;
         case Event::kModulation: {
             const long hz = e.values[0] ? e.values[1] / e.values[0] : 0;
-            j.update({{"event", "modulation"}, {"cycles", e.values[0]}, {"total", e.values[1]},
+            j.update({{"event", "modulation"},
+                      {"cycles", e.values[0]},
+                      {"total", e.values[1]},
                       {"frequency_hz", hz}});
             line += " modulation " + std::to_string(e.values[0]) + " " +
                     std::to_string(e.values[1]) + " " + std::to_string(hz) + " Hz";
             break;
         }
-        default: return;
+        default:
+            return;
     }
     std::printf("%s\n", json ? j.dump().c_str() : line.c_str());
     std::fflush(stdout);
@@ -291,8 +303,10 @@ int runListen(Simulation& sim, const Options& o, const ListenArgs& a) {
     for (Event e; (a.count == 0 || seen < a.count) && session.next(e, deadline);) {
         if (!o.serial.empty() && e.serial != o.serial) continue;
         const Event::Kind wanted = a.raw ? Event::kRawLearn : Event::kReceived;
-        if (e.kind == wanted) ++seen;
-        else if (!a.all || e.kind == Event::kRawLearn || e.kind == Event::kReceived) continue;
+        if (e.kind == wanted)
+            ++seen;
+        else if (!a.all || e.kind == Event::kRawLearn || e.kind == Event::kReceived)
+            continue;
         printEvent(e, a.json);
     }
     if (a.raw) kob_raw_learn_stop(serial);
@@ -385,7 +399,8 @@ int runPlot(const PlotArgs& a) {
     std::string svg;
     if (a.words) {
         std::vector<double> pulses;
-        for (std::size_t k = 1; k < words.size(); ++k) pulses.push_back(words[k] * kTickMicroseconds);
+        for (std::size_t k = 1; k < words.size(); ++k)
+            pulses.push_back(words[k] * kTickMicroseconds);
         if (pulses.empty()) throw UsageError("no pulses after the leading silence");
         TimingPlot plot("Received words: " + std::to_string(pulses.size()) + " pulses after " +
                         std::to_string(static_cast<long>(words[0] * kTickMicroseconds)) +
@@ -397,8 +412,8 @@ int runPlot(const PlotArgs& a) {
         char title[160];
         std::snprintf(title, sizeof title,
                       "CCF code: carrier %.0f Hz (word %04X), once %zu pairs, repeat %zu pairs",
-                      code.frequencyHz, static_cast<unsigned>(words[1]),
-                      code.once.size() / 2, code.repeat.size() / 2);
+                      code.frequencyHz, static_cast<unsigned>(words[1]), code.once.size() / 2,
+                      code.repeat.size() / 2);
         TimingPlot plot(title);
         if (!code.once.empty())
             plot.addSequence("once (" + std::to_string(code.once.size() / 2) + ")", code.once);
@@ -414,16 +429,26 @@ int runPlot(const PlotArgs& a) {
 
 const char* upgradeMessage(int result) {
     switch (result) {
-        case KOB_UPGRADE_OK: return "firmware written, verified and started";
-        case KOB_UPGRADE_PORT_FAILED: return "cannot open the port";
-        case KOB_UPGRADE_QUERY_FAILED: return "cannot ask the bootloader for its block size";
-        case KOB_UPGRADE_ANSWER_FAILED: return "the bootloader did not answer the block-size query";
-        case KOB_UPGRADE_NO_BLOCKS: return "the bootloader does not support block transfers";
-        case KOB_UPGRADE_FILE_FAILED: return "the firmware file could not be read whole";
-        case KOB_UPGRADE_WRITE_FAILED: return "writing a block failed";
-        case KOB_UPGRADE_VERIFY_FAILED: return "verifying a block failed: the flash differs";
-        case KOB_UPGRADE_LEAVE_FAILED: return "the bootloader could not be told to start the firmware";
-        default: return "unknown result";
+        case KOB_UPGRADE_OK:
+            return "firmware written, verified and started";
+        case KOB_UPGRADE_PORT_FAILED:
+            return "cannot open the port";
+        case KOB_UPGRADE_QUERY_FAILED:
+            return "cannot ask the bootloader for its block size";
+        case KOB_UPGRADE_ANSWER_FAILED:
+            return "the bootloader did not answer the block-size query";
+        case KOB_UPGRADE_NO_BLOCKS:
+            return "the bootloader does not support block transfers";
+        case KOB_UPGRADE_FILE_FAILED:
+            return "the firmware file could not be read whole";
+        case KOB_UPGRADE_WRITE_FAILED:
+            return "writing a block failed";
+        case KOB_UPGRADE_VERIFY_FAILED:
+            return "verifying a block failed: the flash differs";
+        case KOB_UPGRADE_LEAVE_FAILED:
+            return "the bootloader could not be told to start the firmware";
+        default:
+            return "unknown result";
     }
 }
 
@@ -490,8 +515,9 @@ int runBootloader(Simulation& sim, const Options& o) {
 
 int main(int argc, char** argv) {
     using namespace kob;
-    CLI::App app{"kob: list KOB-1 transceivers, send, receive and learn IR codes, compare, hash "
-                 "and plot them, and upgrade the firmware."};
+    CLI::App app{
+        "kob: list KOB-1 transceivers, send, receive and learn IR codes, compare, hash "
+        "and plot them, and upgrade the firmware."};
     app.footer(kExitCodes);
     app.require_subcommand(1);
     app.fallthrough();
@@ -528,7 +554,8 @@ int main(int argc, char** argv) {
     listenCmd->add_flag("--raw", listen.raw, "raw learning data instead of frames");
     listenCmd->add_flag("--json", listen.json, "one JSON object per line");
     listenCmd->add_flag("--all", listen.all, "also button, digital I/O and carrier events");
-    listenCmd->add_option("--count", listen.count, "stop after N frames (exit 1 if they do not come)")
+    listenCmd
+        ->add_option("--count", listen.count, "stop after N frames (exit 1 if they do not come)")
         ->check(CLI::PositiveNumber);
     listenCmd->add_option("--timeout", listen.timeout, "stop after S seconds")
         ->check(CLI::PositiveNumber);
@@ -540,7 +567,8 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     learnCmd->add_option("--timeout", learn.timeout, "seconds until giving up (default 30)")
         ->check(CLI::PositiveNumber);
-    learnCmd->add_option("-o,--output", learn.output, "write the code to FILE (else standard output)");
+    learnCmd->add_option("-o,--output", learn.output,
+                         "write the code to FILE (else standard output)");
     learnCmd->callback([&] { run = [&] { return runLearn(sim, o, learn); }; });
 
     std::string first, second;
@@ -565,7 +593,8 @@ int main(int argc, char** argv) {
     ports->callback([&] {
         run = [&] {
             sim.defaultPort();
-            for (const auto& port : portNames(sim)) std::printf("%s\n", port.c_str());
+            for (const auto& port : portNames(sim))
+                std::printf("%s\n", port.c_str());
             return 0;
         };
     });

@@ -11,8 +11,12 @@ void Simulation::addOptions(CLI::App&) {}
 void Simulation::prepare() {}
 void Simulation::start() {}
 void Simulation::stop() {}
-std::vector<std::string> Simulation::extraPorts() { return {}; }
-std::string Simulation::defaultPort() { return {}; }
+std::vector<std::string> Simulation::extraPorts() {
+    return {};
+}
+std::string Simulation::defaultPort() {
+    return {};
+}
 void Simulation::bootloaderCommandSent() {}
 
 }  // namespace kob

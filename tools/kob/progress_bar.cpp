@@ -13,14 +13,16 @@ constexpr int kWidth = 40;
 
 ProgressBar::ProgressBar(std::string label) : label_(std::move(label)) {}
 
-ProgressBar::~ProgressBar() { finish(); }
+ProgressBar::~ProgressBar() {
+    finish();
+}
 
 void ProgressBar::update(int percent, const std::string& note) {
     percent = std::clamp(percent, 0, 100);
     if (percent == percent_ && note == note_) return;
     // Plain lines only at every tenth: logs stay short.
-    const bool changed = percent / 10 != percent_ / 10 || (percent == 100 && percent_ != 100) ||
-                         percent_ < 0;
+    const bool changed =
+        percent / 10 != percent_ / 10 || (percent == 100 && percent_ != 100) || percent_ < 0;
     percent_ = percent;
     note_ = note;
     if (!stderrIsTerminal()) {

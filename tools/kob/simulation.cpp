@@ -50,7 +50,9 @@ std::string simSerial(int n) {
 
 Simulation::Simulation() : state_(std::make_unique<State>()) {}
 
-Simulation::~Simulation() { stop(); }
+Simulation::~Simulation() {
+    stop();
+}
 
 void Simulation::addOptions(CLI::App& app) {
     app.add_option("--sim-remote", state_->remote,
@@ -67,7 +69,8 @@ void Simulation::prepare() {
     // Checked first: a bad code is a usage error before anything starts.
     if (!state_->remote.empty()) parseCCF(loadWords(state_->remote));
     if (state_->devices == 0) kobsim_detach(simSerial(1).c_str());
-    for (int n = 2; n <= state_->devices; ++n) kobsim_attach(simSerial(n).c_str(), 0x0100, 64);
+    for (int n = 2; n <= state_->devices; ++n)
+        kobsim_attach(simSerial(n).c_str(), 0x0100, 64);
 }
 
 void Simulation::start() {
@@ -86,7 +89,9 @@ void Simulation::start() {
             for (int d = 1; d <= devices; ++d)
                 kobsim_receive(simSerial(d).c_str(), frame.data(),
                                static_cast<unsigned int>(frame.size()), hz);
-            const auto& pulses = n == 0 || code.repeat.empty() ? (code.once.empty() ? code.repeat : code.once) : code.repeat;
+            const auto& pulses = n == 0 || code.repeat.empty()
+                                     ? (code.once.empty() ? code.repeat : code.once)
+                                     : code.repeat;
             const double us = std::accumulate(pulses.begin(), pulses.end(), 0.0);
             state_->wake.wait_for(guard, std::chrono::microseconds(static_cast<long long>(us)),
                                   [this] { return state_->stopping; });

@@ -9,13 +9,13 @@ namespace kob {
 
 namespace {
 
-constexpr double kWidth = 1200;     // document width
-constexpr double kLeft = 120;       // room for the sequence labels
+constexpr double kWidth = 1200;  // document width
+constexpr double kLeft = 120;    // room for the sequence labels
 constexpr double kRight = 24;
 constexpr double kTop = 64;         // title and scale bar
 constexpr double kRowHeight = 118;  // labels above, bar, labels below
 constexpr double kBarHeight = 30;
-constexpr double kMinPulse = 15;    // pixels of the shortest pulse: room for its label
+constexpr double kMinPulse = 15;  // pixels of the shortest pulse: room for its label
 constexpr double kBrokenWidth = 70;
 
 const char* const kBands[] = {"#e6effa", "#fcefdc", "#e9f5e6", "#f3e8f7"};
@@ -29,11 +29,16 @@ std::string number(double value, int decimals = 1) {
 std::string escape(const std::string& text) {
     std::string out;
     for (const char c : text) {
-        if (c == '&') out += "&amp;";
-        else if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else if (c == '"') out += "&quot;";
-        else out += c;
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '"')
+            out += "&quot;";
+        else
+            out += c;
     }
     return out;
 }
@@ -45,7 +50,8 @@ void label(std::ostringstream& out, double x, double y, double width, double us,
     const double textWidth = 6.2 * text.size();
     if (textWidth + 4 <= width) {
         out << "<text class=\"duration\" x=\"" << number(x) << "\" y=\""
-            << number(above ? y - 4 : y + 13) << "\" text-anchor=\"middle\">" << text << "</text>\n";
+            << number(above ? y - 4 : y + 13) << "\" text-anchor=\"middle\">" << text
+            << "</text>\n";
         return;
     }
     const double ty = above ? y - 4 : y + 4;
@@ -144,20 +150,21 @@ std::string TimingPlot::svg() const {
                      << number(elapsed / 1000, 2) << " ms</text>\n";
             elapsed += us;
             if (mark) {
-                rows << "<rect class=\"mark\" data-us=\"" << number(us, 3) << "\" x=\"" << number(x, 3)
-                     << "\" y=\"" << number(base - kBarHeight) << "\" width=\"" << number(width, 3)
-                     << "\" height=\"" << number(kBarHeight) << "\"/>\n";
+                rows << "<rect class=\"mark\" data-us=\"" << number(us, 3) << "\" x=\""
+                     << number(x, 3) << "\" y=\"" << number(base - kBarHeight) << "\" width=\""
+                     << number(width, 3) << "\" height=\"" << number(kBarHeight) << "\"/>\n";
                 label(rows, x + width / 2, base - kBarHeight, width, us, true);
             } else {
                 rows << "<line class=\"space" << (broken ? " broken" : "") << "\" data-us=\""
                      << number(us, 3) << "\" x1=\"" << number(x, 3) << "\" y1=\"" << number(base)
-                     << "\" x2=\"" << number(x + width, 3) << "\" y2=\"" << number(base) << "\"/>\n";
+                     << "\" x2=\"" << number(x + width, 3) << "\" y2=\"" << number(base)
+                     << "\"/>\n";
                 if (broken) {  // two slanted strokes: the gap is cut short
                     const double mid = x + width / 2;
                     for (const double dx : {-4.0, 4.0})
                         rows << "<line class=\"cut\" x1=\"" << number(mid + dx - 4) << "\" y1=\""
-                             << number(base + 7) << "\" x2=\"" << number(mid + dx + 4)
-                             << "\" y2=\"" << number(base - 7) << "\"/>\n";
+                             << number(base + 7) << "\" x2=\"" << number(mid + dx + 4) << "\" y2=\""
+                             << number(base - 7) << "\"/>\n";
                 }
                 // Below the break sign, when there is one.
                 label(rows, x + width / 2, broken ? base + 9 : base, width, us, false);
@@ -171,7 +178,8 @@ std::string TimingPlot::svg() const {
     }
     // A scale bar of one millisecond (or less, when that would not fit).
     double barUs = 1000;
-    while (barUs * pxPerUs > 300 && barUs > 1) barUs /= 10;
+    while (barUs * pxPerUs > 300 && barUs > 1)
+        barUs /= 10;
     const double barPx = barUs * pxPerUs;
     std::ostringstream out;
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -185,8 +193,10 @@ std::string TimingPlot::svg() const {
            ".scale{stroke:#222;stroke-width:2}</style>\n"
         << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
         << "<text class=\"title\" x=\"12\" y=\"26\">" << escape(title_) << "</text>\n"
-        << "<line class=\"scale\" x1=\"12\" y1=\"46\" x2=\"" << number(12 + barPx) << "\" y2=\"46\"/>\n"
-        << "<text class=\"duration\" x=\"" << number(18 + barPx) << "\" y=\"50\">" << number(barUs, 0)
+        << "<line class=\"scale\" x1=\"12\" y1=\"46\" x2=\"" << number(12 + barPx)
+        << "\" y2=\"46\"/>\n"
+        << "<text class=\"duration\" x=\"" << number(18 + barPx) << "\" y=\"50\">"
+        << number(barUs, 0)
         << " \u00b5s; durations in \u00b5s; marks as bars, spaces as gaps; cut spaces are not to "
            "scale</text>\n"
         << body.str() << "</svg>\n";
