@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -82,18 +83,25 @@ std::vector<std::string> split(const std::string& text) {
 }
 
 std::vector<std::string> deviceSerials() {
-    const unsigned int size = kob_list(nullptr, 0);
-    std::string text(size, '\0');
-    if (kob_list(&text[0], size) > size) return {};
-    text.resize(size - 1);
-    return split(text);
+    // Again when a device arrived between asking for the size and the text.
+    for (;;) {
+        const unsigned int size = kob_list(nullptr, 0);
+        std::string text(size, '\0');
+        if (kob_list(&text[0], size) > size) continue;
+        text.resize(size - 1);
+        return split(text);
+    }
 }
 
 std::vector<std::string> portNames(Simulation& sim) {
-    const unsigned int length = kob_upgrade_list_comports(nullptr, 0);
-    std::string text(length + 1, '\0');
-    kob_upgrade_list_comports(&text[0], length + 1);
-    text.resize(length);
+    std::string text;
+    // Again when a port appeared between asking for the length and the text.
+    for (unsigned int length = 0;; text.clear()) {
+        length = kob_upgrade_list_comports(nullptr, 0);
+        text.assign(length + 1, '\0');
+        if (kob_upgrade_list_comports(&text[0], length + 1) <= length) break;
+    }
+    text.resize(std::strlen(text.c_str()));  // a shorter list leaves zeros behind
     auto ports = split(text);
     for (auto& extra : sim.extraPorts())
         ports.push_back(extra);
