@@ -88,7 +88,7 @@ std::vector<std::string> deviceSerials() {
         const unsigned int size = kob_list(nullptr, 0);
         std::string text(size, '\0');
         if (kob_list(&text[0], size) > size) continue;
-        text.resize(size - 1);
+        text.resize(std::strlen(text.c_str()));
         return split(text);
     }
 }
