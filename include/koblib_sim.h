@@ -60,6 +60,13 @@ KOB_API int KOB_CALL kobsim_configure(const char* serial, int loopback,
  * an unknown serial. */
 KOB_API unsigned int KOB_CALL kobsim_dropped(const char* serial);
 
+/* Start the virtual bootloader (once per process; later calls return the
+ * same one) and give the path of the serial port it answers on. Returns
+ * the path's length + 1, and stores the path and its zero only when that
+ * is not greater than size; 0 when no bootloader can be started (on
+ * Windows, or without pseudo-terminals). */
+KOB_API unsigned int KOB_CALL kobsim_bootloader(char* path, unsigned int size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -41,7 +41,8 @@ SIM='25 kobsim_attach
 29 kobsim_input
 30 kobsim_outputs
 31 kobsim_configure
-32 kobsim_dropped'
+32 kobsim_dropped
+33 kobsim_bootloader'
 
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT

@@ -1,0 +1,126 @@
+// kob-sim: a held remote button, more devices, a virtual bootloader.
+#include "simulation.h"
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <numeric>
+#include <thread>
+
+#include "ir_code.h"
+#include "koblib_sim.h"
+
+namespace kob {
+
+struct Simulation::State {
+    std::string remote;
+    int devices = 1;
+    bool bootloader = false;
+    bool bootloaderStarted = false;
+    std::string bootloaderPort;
+
+    std::mutex lock;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::thread sender;
+
+    void startBootloader() {
+        if (bootloaderStarted) return;
+        bootloaderStarted = true;
+        const unsigned int needed = kobsim_bootloader(nullptr, 0);
+        if (needed == 0) throw std::runtime_error("no virtual bootloader on this system");
+        std::string path(needed, '\0');
+        kobsim_bootloader(&path[0], needed);
+        path.resize(needed - 1);
+        bootloaderPort = path;
+    }
+};
+
+namespace {
+// The serial of the n-th virtual device (from 1); the first is the one
+// KOBLIB_SIM starts with.
+std::string simSerial(int n) {
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "SIM-%04d", n);
+    return serial;
+}
+}  // namespace
+
+Simulation::Simulation() : state_(std::make_unique<State>()) {}
+
+Simulation::~Simulation() {
+    stop();
+}
+
+void Simulation::addOptions(CLI::App& app) {
+    app.add_option("--sim-remote", state_->remote,
+                   "the virtual devices hear this code (CODE or @FILE) over and over, as if a "
+                   "remote's button were held");
+    app.add_option("--sim-devices", state_->devices, "attach N virtual devices (default 1)")
+        ->check(CLI::Range(0, 99));
+    app.add_flag("--sim-bootloader", state_->bootloader,
+                 "start a virtual bootloader: the default PORT of upgrade and probe, listed by "
+                 "ports, and the port that bootloader finds");
+}
+
+void Simulation::prepare() {
+    // Checked first: a bad code is a usage error before anything starts.
+    if (!state_->remote.empty()) parseCCF(loadWords(state_->remote));
+    if (state_->devices == 0) kobsim_detach(simSerial(1).c_str());
+    for (int n = 2; n <= state_->devices; ++n)
+        kobsim_attach(simSerial(n).c_str(), 0x0100, 64);
+}
+
+void Simulation::start() {
+    if (state_->remote.empty() || state_->sender.joinable()) return;
+    const CCFCode code = parseCCF(loadWords(state_->remote));
+    const int devices = state_->devices;
+    state_->sender = std::thread([this, code, devices] {
+        const auto hz = static_cast<unsigned int>(std::lround(code.frequencyHz));
+        std::unique_lock<std::mutex> guard(state_->lock);
+        // Frame after frame at the pace of the real signal: the once
+        // sequence, then the repeat sequence for as long as the tool runs
+        // (from the third frame on, every frame is the same).
+        const auto frames = receivedFrames(code, 3);
+        for (std::size_t n = 0; !state_->stopping; ++n) {
+            const auto& frame = frames[std::min<std::size_t>(n, 2)];
+            for (int d = 1; d <= devices; ++d)
+                kobsim_receive(simSerial(d).c_str(), frame.data(),
+                               static_cast<unsigned int>(frame.size()), hz);
+            const auto& pulses = n == 0 || code.repeat.empty()
+                                     ? (code.once.empty() ? code.repeat : code.once)
+                                     : code.repeat;
+            const double us = std::accumulate(pulses.begin(), pulses.end(), 0.0);
+            state_->wake.wait_for(guard, std::chrono::microseconds(static_cast<long long>(us)),
+                                  [this] { return state_->stopping; });
+        }
+    });
+}
+
+void Simulation::stop() {
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->stopping = true;
+    }
+    state_->wake.notify_all();
+    if (state_->sender.joinable()) state_->sender.join();
+}
+
+std::vector<std::string> Simulation::extraPorts() {
+    return state_->bootloaderStarted ? std::vector<std::string>{state_->bootloaderPort}
+                                     : std::vector<std::string>{};
+}
+
+std::string Simulation::defaultPort() {
+    if (!state_->bootloader) return {};
+    state_->startBootloader();
+    return state_->bootloaderPort;
+}
+
+void Simulation::bootloaderCommandSent() {
+    if (state_->bootloader) state_->startBootloader();
+}
+
+}  // namespace kob
