@@ -1,7 +1,8 @@
-// The module instance of the library on Windows: the DLL's own instance
-// once the DLL entry point has stored it, the program's otherwise (the
-// library linked statically into a test program). The notification window
-// registers its class under it.
+// The module instance the notification window's class is registered
+// under on Windows: each DLL's entry point (dll_main_win32.cpp) stores its
+// own instance; a program that links the core statically (the tests) has
+// none stored and gets the program's. Kept beside the window, in
+// device_notifier_win32.cpp.
 #pragma once
 
 namespace koblib {
