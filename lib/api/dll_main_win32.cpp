@@ -3,7 +3,7 @@
 // the DLL is detached.
 #include <windows.h>
 
-#include "api/module_instance.h"
+#include "os/module_instance.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
     if (reason == DLL_PROCESS_ATTACH) koblib::setModuleInstance(instance);
