@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "koblib_sim.h"
-#include "sim/bootloader/virtual_bootloader.h"
+#include "virtual_bootloader.h"
 
 extern "C" KOB_API unsigned int KOB_CALL kobsim_bootloader(char* path, unsigned int size) {
     static std::mutex lock;

@@ -68,7 +68,6 @@ public:
     std::uint32_t outputReportLength() const { return identity_.outputReportLength; }
     unsigned char* inputBuffer() { return inputBuffer_.data(); }
     unsigned char* outputBuffer() { return outputBuffer_.data(); }
-    Waitable writeHandle() const { return writeHandle_; }
     // What the worker waits on for this device's read.
     Waitable readEvent() const;
 

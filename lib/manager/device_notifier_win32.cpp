@@ -8,8 +8,8 @@
 #include <atomic>
 #include <mutex>
 
-#include "api/module_instance.h"
 #include "manager/device_notifier.h"
+#include "os/module_instance.h"
 
 namespace koblib {
 

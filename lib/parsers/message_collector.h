@@ -68,7 +68,6 @@ class MessageCollector {
     const Entry* entries() const { return buffer; }
     unsigned int count() const { return received; }
     unsigned int headerByte() const { return header; }
-    bool isCollecting() const { return collecting != 0; }
 
   private:
     static Entry readEntry(const unsigned char* at) {

@@ -1,4 +1,4 @@
-#include "sim/bootloader/bootloader_model.h"
+#include "bootloader_model.h"
 
 namespace koblib_sim {
 namespace {

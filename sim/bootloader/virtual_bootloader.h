@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "sim/bootloader/bootloader_model.h"
+#include "bootloader_model.h"
 
 namespace koblib_sim {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "sim/bootloader/virtual_bootloader.h"
+#include "virtual_bootloader.h"
 
 namespace koblib_sim {
 namespace {

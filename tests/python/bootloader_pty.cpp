@@ -18,7 +18,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "sim/bootloader/virtual_bootloader.h"
+#include "virtual_bootloader.h"
 
 namespace {
 

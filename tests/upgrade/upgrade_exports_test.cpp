@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "koblib.h"
-#include "sim/bootloader/virtual_bootloader.h"
 #include "test_files.h"
+#include "virtual_bootloader.h"
 
 namespace {
 

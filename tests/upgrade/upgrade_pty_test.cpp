@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "sim/bootloader/virtual_bootloader.h"
 #include "test_files.h"
 #include "upgrade/serial_port.h"
 #include "upgrade/upgrade.h"
+#include "virtual_bootloader.h"
 
 namespace koblib {
 namespace {

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/bootloader/virtual_bootloader.h"
+#include "virtual_bootloader.h"
 
 namespace {
 
