@@ -88,7 +88,8 @@ void VirtualKOB::reapConnections(bool all) {
             it = next;
         }
     }
-    for (auto& connection : ended) connection->reader.join();
+    for (auto& connection : ended)
+        connection->reader.join();
 }
 
 void VirtualKOB::detach() {
@@ -216,13 +217,27 @@ void VirtualKOB::handleOutput(const std::vector<unsigned char>& r) {
             if (flags & 0x02) goOnAir();
             break;
         }
-        case command::stop: stopTransmission(); break;
-        case command::modulationOn: measuring_ = true; break;
-        case command::modulationOff: measuring_ = false; break;
-        case command::rawLearnStart: rawLearning_ = true; break;
-        case command::rawLearnStop: rawLearning_ = false; break;
-        case command::digitalIO: queueInput({report::digitalIO, at(2), at(3)}); break;
-        case command::wakeEnable: wakeEnabled_ = at(2) != 0; break;
+        case command::stop:
+            stopTransmission();
+            break;
+        case command::modulationOn:
+            measuring_ = true;
+            break;
+        case command::modulationOff:
+            measuring_ = false;
+            break;
+        case command::rawLearnStart:
+            rawLearning_ = true;
+            break;
+        case command::rawLearnStop:
+            rawLearning_ = false;
+            break;
+        case command::digitalIO:
+            queueInput({report::digitalIO, at(2), at(3)});
+            break;
+        case command::wakeEnable:
+            wakeEnabled_ = at(2) != 0;
+            break;
         case command::wakeChunk:
         case command::wakeChunkFlagged: {  // a chunk of wake block 0 / 1
             auto& block = wakeBlocks_[command - command::wakeChunk];
@@ -313,9 +328,9 @@ void VirtualKOB::hear(const std::vector<std::uint32_t>& ticks, std::uint32_t car
             const auto total = static_cast<std::uint32_t>(std::llround(cycles * carrierHz));
             const auto c = static_cast<std::uint32_t>(cycles);
             queueInput({report::modulation, 0x00, static_cast<unsigned char>(c >> 8),
-                       static_cast<unsigned char>(c), static_cast<unsigned char>(total >> 24),
-                       static_cast<unsigned char>(total >> 16),
-                       static_cast<unsigned char>(total >> 8), static_cast<unsigned char>(total)});
+                        static_cast<unsigned char>(c), static_cast<unsigned char>(total >> 24),
+                        static_cast<unsigned char>(total >> 16),
+                        static_cast<unsigned char>(total >> 8), static_cast<unsigned char>(total)});
         }
     }
     if (rawLearning_)
@@ -344,7 +359,8 @@ std::vector<std::vector<unsigned char>> VirtualKOB::messageReports(
 
 void VirtualKOB::sendMessage(const std::vector<unsigned char>& head,
                              const std::vector<unsigned char>& data, std::size_t entryWidth) {
-    for (const auto& report : messageReports(head, data, entryWidth, payload_)) queueInput(report);
+    for (const auto& report : messageReports(head, data, entryWidth, payload_))
+        queueInput(report);
 }
 
 // Called with stateLock_ held: the report waits in the outbox until the
@@ -360,7 +376,8 @@ void VirtualKOB::flushInputs(std::unique_lock<std::mutex>& lock) {
     std::vector<std::vector<unsigned char>> reports;
     reports.swap(outbox_);
     lock.unlock();
-    for (const auto& report : reports) deliverInput(report);
+    for (const auto& report : reports)
+        deliverInput(report);
     lock.lock();
 }
 

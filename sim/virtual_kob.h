@@ -80,7 +80,7 @@ public:
         const std::vector<unsigned char>& head, const std::vector<unsigned char>& data,
         std::size_t entryWidth, std::size_t payload);
 
-private:
+  private:
     struct Connection;
     struct Timed {
         std::chrono::steady_clock::time_point at;

@@ -90,8 +90,7 @@ bool HIDDevice::writeOnce(const unsigned char* data, std::uint32_t length) {
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         pollfd writable{fd, POLLOUT, 0};
-        if (poll(&writable, 1, static_cast<int>(left.count())) < 0 && errno != EINTR)
-            return false;
+        if (poll(&writable, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
     }
 }
 

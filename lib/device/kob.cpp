@@ -50,23 +50,37 @@ bool KOB::serviceRead() {
 }
 
 void KOB::routeReport() {
-    const unsigned char* report = device->inputBuffer();
+    const unsigned char* bytes = device->inputBuffer();
     if (!currentParser) {
-        switch (report[1]) {
-            case report::irReceived: currentParser = irReceiveParser; break;
-            case report::modulation: currentParser = irModulationParser; break;
-            case report::rawLearn: currentParser = irRawLearnParser; break;
-            case report::irSent: currentParser = irSendParser; break;
-            case report::buttons: currentParser = buttonPressParser; break;
-            case report::digitalIO: currentParser = digitalIOParser; break;
-            case report::wakeupInfo: currentParser = wakeupParser; break;
+        switch (bytes[1]) {
+            case report::irReceived:
+                currentParser = irReceiveParser;
+                break;
+            case report::modulation:
+                currentParser = irModulationParser;
+                break;
+            case report::rawLearn:
+                currentParser = irRawLearnParser;
+                break;
+            case report::irSent:
+                currentParser = irSendParser;
+                break;
+            case report::buttons:
+                currentParser = buttonPressParser;
+                break;
+            case report::digitalIO:
+                currentParser = digitalIOParser;
+                break;
+            case report::wakeupInfo:
+                currentParser = wakeupParser;
+                break;
             default: currentParser = unknownParser; break;
         }
     }
     // The parser may call back into this object (a finished transmission
     // starts the next one); keep it alive through the call.
     const std::shared_ptr<Parser> parser = currentParser;
-    if (parser->parse(report + 1, device->inputReportLength() - 1)) currentParser.reset();
+    if (parser->parse(bytes + 1, device->inputReportLength() - 1)) currentParser.reset();
 }
 
 void KOB::writeReport(const unsigned char* payload, std::uint32_t length, unsigned char command) {

@@ -98,11 +98,14 @@ TEST_F(ApiTest, JobsPostedFromSeveralThreadsKeepEachThreadsOrder) {
 
     const std::size_t total = kThreads * kPerThread;
     ASSERT_TRUE(device.waitForCount(total));
-    ASSERT_TRUE(
-        recorder->waitFor([&](const RecordedEvents& e) { return e.digital.size() >= total; }));
+    // The device drops the answers the library does not read in time, as
+    // a real one does; each of them is counted.
+    ASSERT_TRUE(recorder->waitFor([&](const RecordedEvents& e) {
+        return e.digital.size() + kobsim_dropped(device.name()) >= total;
+    }));
 
-    // Written reports and the device's answers: each thread's values in its
-    // own order, nothing lost, nothing doubled.
+    // Written reports: each thread's values in its own order, nothing lost,
+    // nothing doubled; answers likewise, but for the dropped ones.
     std::vector<int> writtenNext(kThreads, 0);
     for (const auto& r : device.reports()) {
         ASSERT_EQ(r[1], 0x20);
@@ -114,13 +117,12 @@ TEST_F(ApiTest, JobsPostedFromSeveralThreadsKeepEachThreadsOrder) {
     for (const auto& d : recorder->snapshot().digital) {
         ASSERT_EQ(d.serial, device.serial());
         ASSERT_LT(d.first, kThreads);
-        EXPECT_EQ(d.second, answeredNext[d.first]) << "thread " << d.first;
+        EXPECT_GE(d.second, answeredNext[d.first]) << "thread " << d.first;
         answeredNext[d.first] = d.second + 1;
     }
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < kThreads; ++t)
         EXPECT_EQ(writtenNext[t], kPerThread);
-        EXPECT_EQ(answeredNext[t], kPerThread);
-    }
+    EXPECT_EQ(recorder->snapshot().digital.size() + kobsim_dropped(device.name()), total);
     EXPECT_EQ(device.reports().size(), total);
 }
 

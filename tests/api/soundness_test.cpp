@@ -14,8 +14,9 @@ namespace {
 // second k % 256; the fences (0xEE) stay out of the range.
 constexpr int kFloodBase = 0x40;
 int floodIndex(const DigitalEvent& d) {
-    return d.first >= kFloodBase && d.first < kFloodBase + 4 ? (d.first - kFloodBase) * 256 + d.second
-                                                             : -1;
+    return d.first >= kFloodBase && d.first < kFloodBase + 4
+               ? (d.first - kFloodBase) * 256 + d.second
+               : -1;
 }
 void flood(const char* serial, int count) {
     for (int k = 0; k < count; ++k)
@@ -33,7 +34,8 @@ TEST_F(ApiTest, ThousandOpenCommandCloseRoundsEachArriveAndLeave) {
     constexpr int kRounds = 1000;
     for (int round = 0; round < kRounds; ++round) {
         ASSERT_NE(openAll(), nullptr) << "round " << round;
-        for (int k = 0; k < 5; ++k) kob_digitalIO(kSimSerial, 0x01, static_cast<unsigned char>(k));
+        for (int k = 0; k < 5; ++k)
+            kob_digitalIO(kSimSerial, 0x01, static_cast<unsigned char>(k));
         kob_close();
     }
     // The worker scans before it looks at the stop flag: every round took
@@ -75,9 +77,11 @@ TEST_F(ApiTest, CommandFloodNeverStallsTheDeviceOrTheLibrary) {
 TEST_F(ApiTest, DevicePluggedInWhileEveryChannelIsFullArrives) {
     const std::vector<std::string> serials{"FULL-1", "FULL-2", "FULL-3", "FULL-4",
                                            "FULL-5", "FULL-6", "FULL-7", "FULL-8"};
-    for (const auto& serial : serials) attach(serial);
+    for (const auto& serial : serials)
+        attach(serial);
     ASSERT_NE(openAll(), nullptr);
-    for (const auto& serial : serials) ASSERT_TRUE(waitArrived(serial));
+    for (const auto& serial : serials)
+        ASSERT_TRUE(waitArrived(serial));
     // Each command goes to every device: the answers outrun the one report
     // the worker reads between two batches of commands.
     constexpr int kCommands = 400;
@@ -98,10 +102,12 @@ TEST_F(ApiTest, ReceivedFramesArriveWholeOnEveryReportLength) {
         attach(serials.back(), 0x0200, payload);
     }
     ASSERT_NE(openAll(), nullptr);
-    for (const auto& serial : serials) ASSERT_TRUE(waitArrived(serial));
+    for (const auto& serial : serials)
+        ASSERT_TRUE(waitArrived(serial));
     for (unsigned count : {5u, 255u}) {
         std::vector<unsigned int> words(count);
-        for (unsigned k = 0; k < count; ++k) words[k] = 0x1111u * (k % 15 + 1);
+        for (unsigned k = 0; k < count; ++k)
+            words[k] = 0x1111u * (k % 15 + 1);
         recorder->clear();
         for (const auto& serial : serials)
             ASSERT_EQ(kobsim_receive(serial.c_str(), words.data(), count, 38000), 0);
@@ -166,7 +172,8 @@ TEST_F(ApiTest, EveryExportIsCallableFromTheRemovalCallbackOfClose) {
     });
     kob_close();  // returning at all is the first check
     ASSERT_TRUE(results->ran);
-    for (void* opened : results->opened) EXPECT_EQ(opened, nullptr);
+    for (void* opened : results->opened)
+        EXPECT_EQ(opened, nullptr);
     // The refused opens left the library closed.
     char text[16];
     EXPECT_EQ(kob_list(text, sizeof text), 1u);

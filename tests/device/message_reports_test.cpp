@@ -42,9 +42,11 @@ TEST(MessageReports, EveryPayloadLengthCarriesEveryEntryWhole) {
          ++payload) {
         for (unsigned count : {0u, 1u, 5u, unsigned(random() % 256), 255u}) {
             std::vector<unsigned int> words(count);
-            for (auto& w : words) w = random() & 0xFFFF;
+            for (auto& w : words)
+                w = random() & 0xFFFF;
             Bytes block(count);
-            for (auto& b : block) b = static_cast<unsigned char>(random());
+            for (auto& b : block)
+                b = static_cast<unsigned char>(random());
             const auto n = static_cast<unsigned char>(count);
             SCOPED_TRACE(::testing::Message() << "payload " << payload << ", count " << count);
 
@@ -60,11 +62,11 @@ TEST(MessageReports, EveryPayloadLengthCarriesEveryEntryWhole) {
             EXPECT_EQ(events, 1);
             EXPECT_EQ(received, words);
 
-            IRRawLearnParser rawLearn("S", [&](const std::string&, unsigned int,
-                                               const unsigned int* w, unsigned int c) {
-                received.assign(w, w + c);
-                ++events;
-            });
+            IRRawLearnParser rawLearn(
+                "S", [&](const std::string&, unsigned int, const unsigned int* w, unsigned int c) {
+                    received.assign(w, w + c);
+                    ++events;
+                });
             feed(rawLearn,
                  VirtualKOB::messageReports({0x0C, 0x00, n, 0x00}, wordBytes(words), 2, payload),
                  payload);
@@ -72,11 +74,11 @@ TEST(MessageReports, EveryPayloadLengthCarriesEveryEntryWhole) {
             EXPECT_EQ(received, words);
 
             Bytes bytes;
-            WakeupParser wakeup("S", [&](const std::string&, unsigned int,
-                                         const unsigned char* b, unsigned int c) {
-                bytes.assign(b, b + c);
-                ++events;
-            });
+            WakeupParser wakeup(
+                "S", [&](const std::string&, unsigned int, const unsigned char* b, unsigned int c) {
+                    bytes.assign(b, b + c);
+                    ++events;
+                });
             feed(wakeup, VirtualKOB::messageReports({0x26, 0x01, n}, block, 1, payload), payload);
             EXPECT_EQ(events, 3);
             EXPECT_EQ(bytes, block);
