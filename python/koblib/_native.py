@@ -107,6 +107,7 @@ _SIM_EXPORTS = {
     "kobsim_input": (c_int, [c_char_p, P_ubyte, c_uint]),
     "kobsim_outputs": (c_uint, [c_char_p, P_ubyte, c_uint]),
     "kobsim_configure": (c_int, [c_char_p, c_int, c_uint]),
+    "kobsim_dropped": (c_uint, [c_char_p]),
 }
 
 

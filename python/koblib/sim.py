@@ -64,6 +64,11 @@ class Sim:
                 return b"".join(chunks)
             chunks.append(bytes(buffer[:n]))
 
+    def dropped(self, serial: str) -> int:
+        """Input reports the device dropped because the library had not
+        read them yet (its channel was full); 0 for an unknown serial."""
+        return int(self._dll.kobsim_dropped(_native.encode(serial)))
+
     def configure(self, serial: str, loopback: bool = True, air_time: int = 100) -> None:
         """loopback: the device hears what it sends; air_time: the share in
         percent of the real air time a transmission takes (0: at once)."""

@@ -91,11 +91,16 @@ class Kob(unittest.TestCase):
         objects = [json.loads(line) for line in js.stdout.splitlines()]
         self.assertEqual(len(lines), 3)
         self.assertEqual(len(objects), 3)
+        # The two runs need not hear the same frames (the first frame of a
+        # held button has another lead-in), but every frame the same digest.
         for line, obj in zip(lines, objects):
             serial, digest, rest = line.split(" ", 2)
-            self.assertEqual((serial, digest, words(rest)), (obj["serial"], obj["digest"], obj["words"]))
+            self.assertEqual((serial, digest, len(words(rest))),
+                             (obj["serial"], obj["digest"], len(obj["words"])))
             self.assertEqual(obj["duration_us"], 4 * sum(obj["words"][1:]))
             self.assertEqual(kob("hash", rest).stdout.strip(), digest)
+            self.assertEqual(kob("hash", " ".join("%04X" % w for w in obj["words"])).stdout.strip(),
+                             obj["digest"])
 
     def test_listen_times_out_and_stops_on_ctrl_c(self):
         self.assertExit(kob("listen", "--count", "1", "--timeout", "0.3"), 1, "timeout")
