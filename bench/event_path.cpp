@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "manager/kob_manager.h"
-#include "virtual_port.h"
+#include "port_collection.h"
 
 using namespace koblib;
 
@@ -42,42 +42,6 @@ double cpuSeconds(clockid_t clock) {
     clock_gettime(clock, &t);
     return t.tv_sec + t.tv_nsec / 1e9;
 }
-
-// The devices' channels and their host-side HIDDevices.
-struct Bench {
-    std::vector<std::unique_ptr<VirtualPort>> ports;
-    std::vector<std::shared_ptr<HIDDevice>> hosts;
-
-    explicit Bench(int count) {
-        for (int i = 0; i < count; ++i) {
-            ports.push_back(std::make_unique<VirtualPort>(kReportLength, kReportLength));
-            HIDIdentity id;
-            id.valid = true;
-            id.vendorId = kKobVendorId;
-            id.productId = kKobProductId;
-            id.versionNumber = 1;
-            id.inputReportLength = id.outputReportLength = kReportLength;
-            id.serialKnown = true;
-            char serial[16];
-            std::snprintf(serial, sizeof serial, "B%02d", i);
-            id.serial = serial;
-            const Waitable read = ports.back()->takeHostReadHandle();
-            const Waitable write = ports.back()->takeHostWriteHandle();
-            hosts.push_back(std::make_shared<HIDDevice>(read, write, id));
-        }
-    }
-};
-
-// Hands the bench's devices to the first scan only.
-class OnceCollection : public HIDCollection {
-public:
-    explicit OnceCollection(std::vector<std::shared_ptr<HIDDevice>> devices)
-        : devices_(std::move(devices)) {}
-    std::vector<std::shared_ptr<HIDDevice>> getDevices() override { return std::move(devices_); }
-
-private:
-    std::vector<std::shared_ptr<HIDDevice>> devices_;
-};
 
 // The reports of one event: a digital I/O report, or an IR message.
 std::vector<std::vector<unsigned char>> eventReports(bool ir) {
@@ -102,14 +66,14 @@ std::vector<std::vector<unsigned char>> eventReports(bool ir) {
 // Two threads write events into the devices' channel ends until stopped.
 class Writers {
 public:
-    Writers(Bench& bench, bool ir) : reports_(eventReports(ir)) {
+    Writers(PortCollection& bench, bool ir) : reports_(eventReports(ir)) {
         for (int t = 0; t < 2; ++t)
             threads_.emplace_back([this, &bench, t] {
-                const std::size_t n = bench.ports.size();
+                const int n = bench.size();
                 while (!stop_) {
-                    for (std::size_t i = t; i < n; i += 2)
+                    for (int i = t; i < n; i += 2)
                         for (const auto& r : reports_)
-                            if (!bench.ports[i]->sendInput(r.data(), r.size())) return;
+                            if (!bench.port(i).sendInput(r.data(), r.size())) return;
                 }
                 cpu_ = cpu_ + cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
             });
@@ -191,14 +155,14 @@ Figures measure(double seconds, std::size_t reportsPerEvent, WorkerCpu workerCpu
 }
 
 Figures runWorker(int devices, bool ir, double seconds) {
-    Bench bench(devices);
+    auto bench = std::make_shared<PortCollection>(devices, kReportLength);
     events = 0;
     arrived = 0;
     workerKnown = false;
-    KOBManager manager(std::make_shared<OnceCollection>(bench.hosts), benchEvents());
+    KOBManager manager(bench, benchEvents());
     manager.startWorker();
     while (arrived.load() < devices) std::this_thread::yield();
-    Writers writers(bench, ir);
+    Writers writers(*bench, ir);
     const Figures f = measure(
         seconds, writers.reportsPerEvent(), [] { return cpuSeconds(workerClock.load()); },
         writers);
@@ -209,12 +173,13 @@ Figures runWorker(int devices, bool ir, double seconds) {
 // The baseline: one thread per device, blocking reads, its own parsing
 // of the report type.
 Figures runThreadPerDevice(int devices, bool ir, double seconds) {
-    Bench bench(devices);
+    PortCollection bench(devices, kReportLength);
     events = 0;
     std::atomic<bool> stop{false};
     std::atomic<double> readersCpu{0};
     std::vector<std::thread> readers;
-    for (auto& host : bench.hosts) {
+    const auto hosts = bench.getDevices();
+    for (auto& host : hosts) {
         const int fd = static_cast<int>(host->readEvent());
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         readers.emplace_back([&, fd] {
@@ -240,7 +205,7 @@ Figures runThreadPerDevice(int devices, bool ir, double seconds) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         writers.stop();
         stop = true;
-        for (auto& port : bench.ports) port->shutdown();  // ends the blocked reads
+        for (int i = 0; i < bench.size(); ++i) bench.port(i).shutdown();  // ends the blocked reads
         for (auto& reader : readers) reader.join();
         const double n = static_cast<double>(e1 - e0);
         f.eventsPerSecond = n / wall;
