@@ -7,6 +7,7 @@
 // the ratio of CPU per report. Prints figures, one per line, last.
 //
 // Usage: koblib_event_path [seconds per run, default 1] [device counts, default 1,8,63]
+//                          [kinds: dio, ir or both (default)]
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -96,6 +97,7 @@ private:
 struct Figures {
     double eventsPerSecond = 0, workerMicrosPerReport = 0, allocationsPerEvent = 0,
            deviceShare = 0;
+    std::uint64_t totalEvents = 0;  // over the worker's whole life
 };
 
 std::atomic<std::uint64_t> events{0};
@@ -167,7 +169,9 @@ Figures runWorker(int devices, bool ir, double seconds) {
         seconds, writers.reportsPerEvent(), [] { return cpuSeconds(workerClock.load()); },
         writers);
     manager.stopWorker();
-    return f;
+    Figures whole = f;
+    whole.totalEvents = events;
+    return whole;
 }
 
 // The baseline: one thread per device, blocking reads, its own parsing
@@ -249,8 +253,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> lines;
     char line[256];
     double perReport8 = 0, perReport63 = 0;
+    const std::string kinds = argc > 3 ? argv[3] : "both";
     for (const bool ir : {false, true}) {
         const char* kind = ir ? "ir" : "dio";
+        if (kinds != "both" && kinds != kind) continue;
         for (const int n : counts) {
             const Figures w = runWorker(n, ir, seconds);
             const Figures b = runThreadPerDevice(n, ir, seconds);
@@ -273,6 +279,9 @@ int main(int argc, char** argv) {
             std::snprintf(line, sizeof line,
                           "%s_%d_allocations_per_event: %.3f (goal 0 for one-report events)",
                           kind, n, w.allocationsPerEvent);
+            lines.push_back(line);
+            std::snprintf(line, sizeof line, "%s_%d_worker_events_total: %llu", kind, n,
+                          static_cast<unsigned long long>(w.totalEvents));
             lines.push_back(line);
             std::snprintf(line, sizeof line, "%s_%d_device_side_cpu_share: %.0f %%", kind, n,
                           w.deviceShare * 100);
