@@ -66,7 +66,7 @@ std::vector<std::vector<unsigned char>> eventReports(bool ir) {
 
 // Two threads write events into the devices' channel ends until stopped.
 class Writers {
-public:
+  public:
     Writers(PortCollection& bench, bool ir) : reports_(eventReports(ir)) {
         for (int t = 0; t < 2; ++t)
             threads_.emplace_back([this, &bench, t] {
@@ -82,12 +82,13 @@ public:
     // Stops them; their CPU seconds.
     double stop() {
         stop_ = true;
-        for (auto& thread : threads_) thread.join();
+        for (auto& thread : threads_)
+            thread.join();
         return cpu_;
     }
     std::size_t reportsPerEvent() const { return reports_.size(); }
 
-private:
+  private:
     std::vector<std::vector<unsigned char>> reports_;
     std::atomic<bool> stop_{false};
     std::atomic<double> cpu_{0};
@@ -95,8 +96,7 @@ private:
 };
 
 struct Figures {
-    double eventsPerSecond = 0, workerMicrosPerReport = 0, allocationsPerEvent = 0,
-           deviceShare = 0;
+    double eventsPerSecond = 0, workerMicrosPerReport = 0, allocationsPerEvent = 0, deviceShare = 0;
     std::uint64_t totalEvents = 0;  // over the worker's whole life
 };
 
@@ -122,8 +122,9 @@ ManagerEvents benchEvents() {
         if (code == 0) ++arrived;
     };
     e.onIRSent = [](const std::string&, unsigned char) {};
-    e.onIRReceived = [](const std::string&, const std::string&, const unsigned int*,
-                        unsigned int) { onEvent(); };
+    e.onIRReceived = [](const std::string&, const std::string&, const unsigned int*, unsigned int) {
+        onEvent();
+    };
     e.onModulation = [](const std::string&, unsigned int, unsigned int) {};
     e.onLearn = [](const std::string&, int, int, const std::string&) {};
     e.onDigitalIO = [](const std::string&, unsigned char, unsigned char) { onEvent(); };
@@ -138,14 +139,16 @@ ManagerEvents benchEvents() {
 template <typename WorkerCpu>
 Figures measure(double seconds, std::size_t reportsPerEvent, WorkerCpu workerCpu,
                 Writers& writers) {
-    while (events.load() < 100) std::this_thread::yield();
+    while (events.load() < 100)
+        std::this_thread::yield();
     const auto t0 = std::chrono::steady_clock::now();
     const std::uint64_t e0 = events, a0 = workerAllocations;
     const double c0 = workerCpu();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const std::uint64_t e1 = events, a1 = workerAllocations;
     const double c1 = workerCpu();
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double deviceCpu = writers.stop();
     Figures f;
     const double n = static_cast<double>(e1 - e0);
@@ -163,11 +166,11 @@ Figures runWorker(int devices, bool ir, double seconds) {
     workerKnown = false;
     KOBManager manager(bench, benchEvents());
     manager.startWorker();
-    while (arrived.load() < devices) std::this_thread::yield();
+    while (arrived.load() < devices)
+        std::this_thread::yield();
     Writers writers(*bench, ir);
     const Figures f = measure(
-        seconds, writers.reportsPerEvent(), [] { return cpuSeconds(workerClock.load()); },
-        writers);
+        seconds, writers.reportsPerEvent(), [] { return cpuSeconds(workerClock.load()); }, writers);
     manager.stopWorker();
     Figures whole = f;
     whole.totalEvents = events;
@@ -200,7 +203,8 @@ Figures runThreadPerDevice(int devices, bool ir, double seconds) {
     Writers writers(bench, ir);
     Figures f;
     {
-        while (events.load() < 100) std::this_thread::yield();
+        while (events.load() < 100)
+            std::this_thread::yield();
         const auto t0 = std::chrono::steady_clock::now();
         const std::uint64_t e0 = events;
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -209,8 +213,10 @@ Figures runThreadPerDevice(int devices, bool ir, double seconds) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         writers.stop();
         stop = true;
-        for (int i = 0; i < bench.size(); ++i) bench.port(i).shutdown();  // ends the blocked reads
-        for (auto& reader : readers) reader.join();
+        for (int i = 0; i < bench.size(); ++i)
+            bench.port(i).shutdown();  // ends the blocked reads
+        for (auto& reader : readers)
+            reader.join();
         const double n = static_cast<double>(e1 - e0);
         f.eventsPerSecond = n / wall;
         // The readers' CPU covers their whole life; scale it to the window
@@ -225,7 +231,8 @@ std::vector<int> parseCounts(const char* text) {
     std::vector<int> counts;
     for (const char* p = text; *p;) {
         counts.push_back(std::atoi(p));
-        while (*p && *p != ',') ++p;
+        while (*p && *p != ',')
+            ++p;
         if (*p == ',') ++p;
     }
     return counts;
@@ -238,8 +245,12 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
@@ -269,16 +280,15 @@ int main(int argc, char** argv) {
                           kind, n, reports);
             lines.push_back(line);
             std::snprintf(line, sizeof line,
-                          "%s_%d_worker_capacity: %.0f reports/s (1 / worker CPU per report)",
-                          kind, n, 1e6 / w.workerMicrosPerReport);
+                          "%s_%d_worker_capacity: %.0f reports/s (1 / worker CPU per report)", kind,
+                          n, 1e6 / w.workerMicrosPerReport);
+            lines.push_back(line);
+            std::snprintf(line, sizeof line, "%s_%d_worker_cpu_per_report: %.3f us (goal < 2)",
+                          kind, n, w.workerMicrosPerReport);
             lines.push_back(line);
             std::snprintf(line, sizeof line,
-                          "%s_%d_worker_cpu_per_report: %.3f us (goal < 2)", kind, n,
-                          w.workerMicrosPerReport);
-            lines.push_back(line);
-            std::snprintf(line, sizeof line,
-                          "%s_%d_allocations_per_event: %.3f (goal 0 for one-report events)",
-                          kind, n, w.allocationsPerEvent);
+                          "%s_%d_allocations_per_event: %.3f (goal 0 for one-report events)", kind,
+                          n, w.allocationsPerEvent);
             lines.push_back(line);
             std::snprintf(line, sizeof line, "%s_%d_worker_events_total: %llu", kind, n,
                           static_cast<unsigned long long>(w.totalEvents));
@@ -299,6 +309,7 @@ int main(int argc, char** argv) {
                       perReport63 / perReport8);
         lines.push_back(line);
     }
-    for (const auto& l : lines) std::printf("%s\n", l.c_str());
+    for (const auto& l : lines)
+        std::printf("%s\n", l.c_str());
     return 0;
 }

@@ -54,8 +54,8 @@ ManagerEvents events() {
         seen.changed.notify_all();
     };
     e.onIRSent = [](const std::string&, unsigned char) {};
-    e.onIRReceived = [](const std::string&, const std::string&, const unsigned int*,
-                        unsigned int) {};
+    e.onIRReceived = [](const std::string&, const std::string&, const unsigned int*, unsigned int) {
+    };
     e.onModulation = [](const std::string&, unsigned int, unsigned int) {};
     e.onLearn = [](const std::string&, int, int, const std::string&) {};
     e.onDigitalIO = [](const std::string& serial, unsigned char, unsigned char) {
@@ -103,7 +103,7 @@ Percentiles percentiles(std::vector<double> micros) {
 
 // Devices 1..n-1 stream digital I/O reports from one thread while alive.
 class Streamers {
-public:
+  public:
     Streamers(PortCollection& ports) {
         if (ports.size() < 2) return;
         thread_ = std::thread([this, &ports] {
@@ -118,7 +118,7 @@ public:
         if (thread_.joinable()) thread_.join();
     }
 
-private:
+  private:
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -155,8 +155,7 @@ void latency(int devices, int rounds, std::vector<std::string>& lines) {
         const Clock::time_point posted = Clock::now();
         manager.post([&manager] { manager.digitalIO("P00", 1, 1); });
         ports->port(0).receiveOutput(command, sizeof command);
-        out.push_back(
-            std::chrono::duration<double, std::micro>(Clock::now() - posted).count());
+        out.push_back(std::chrono::duration<double, std::micro>(Clock::now() - posted).count());
     }
     manager.stopWorker();
     const char* when = devices > 1 ? "streaming" : "idle";
@@ -167,9 +166,8 @@ void latency(int devices, int rounds, std::vector<std::string>& lines) {
                   "p99 < 200)",
                   when, a.p50, a.p99, a.max);
     lines.push_back(line);
-    std::snprintf(line, sizeof line,
-                  "command_latency_%s: p50 %.1f us, p99 %.1f us, max %.1f us", when, b.p50,
-                  b.p99, b.max);
+    std::snprintf(line, sizeof line, "command_latency_%s: p50 %.1f us, p99 %.1f us, max %.1f us",
+                  when, b.p50, b.p99, b.max);
     lines.push_back(line);
 }
 
@@ -190,7 +188,8 @@ void idle(double seconds, std::vector<std::string>& lines) {
     waitFor([&] { return seen.arrived == 8; });
     std::atomic<long> tid{0};
     manager.post([&tid] { tid = static_cast<long>(syscall(SYS_gettid)); });
-    while (!tid) std::this_thread::yield();
+    while (!tid)
+        std::this_thread::yield();
     // Let the job's own wake-up settle: the worker goes back to its wait.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const long before = contextSwitches(tid);
@@ -274,6 +273,7 @@ int main(int argc, char** argv) {
     latency(63, rounds, lines);
     idle(idleSeconds, lines);
     scale(lines);
-    for (const auto& l : lines) std::printf("%s\n", l.c_str());
+    for (const auto& l : lines)
+        std::printf("%s\n", l.c_str());
     return 0;
 }

@@ -13,7 +13,7 @@
 namespace koblib {
 
 class PortCollection : public HIDCollection {
-public:
+  public:
     // count devices, serials "P00", "P01", ..., reports of reportLength
     // bytes (report-ID byte included) both ways.
     PortCollection(int count, std::uint32_t reportLength);
@@ -25,7 +25,7 @@ public:
     VirtualPort& port(int index) { return *ports_[index]; }
     int size() const { return static_cast<int>(ports_.size()); }
 
-private:
+  private:
     std::vector<std::unique_ptr<VirtualPort>> ports_;
     std::vector<std::shared_ptr<HIDDevice>> devices_;
 };

@@ -128,7 +128,8 @@ void KOBManager::rebuildWaitHandles() {
         waitDevices[waitCount] = entry.second;
         waitHandles[waitCount++] = entry.second->getDevice()->readEvent();
     }
-    for (int i = waitCount; i < kMaxWaitables; ++i) waitDevices[i].reset();
+    for (int i = waitCount; i < kMaxWaitables; ++i)
+        waitDevices[i].reset();
     waitSet.assign(waitHandles, waitCount);
 }
 

@@ -10,7 +10,7 @@
 namespace koblib {
 
 class WaitSet {
-public:
+  public:
     WaitSet();
     ~WaitSet();
     WaitSet(const WaitSet&) = delete;
@@ -28,7 +28,7 @@ public:
     // the lowest signalled index, as the system's wait reports it).
     int wait(int timeoutMs = -1);
 
-private:
+  private:
     struct Impl;  // per system (wait_set_<os>.cpp)
     std::unique_ptr<Impl> impl_;
 };

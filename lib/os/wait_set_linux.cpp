@@ -26,7 +26,9 @@ WaitSet::WaitSet() : impl_(new Impl) {
     if (impl_->epoll < 0) throw std::runtime_error("epoll_create1 failed");
 }
 
-WaitSet::~WaitSet() { close(impl_->epoll); }
+WaitSet::~WaitSet() {
+    close(impl_->epoll);
+}
 
 void WaitSet::assign(const Waitable* waitables, int count) {
     if (count < 0 || count > kMaxWaitables) throw std::length_error("too many waitables");

@@ -17,10 +17,13 @@ WaitSet::~WaitSet() = default;
 
 void WaitSet::assign(const Waitable* waitables, int count) {
     if (count < 0 || count > kMaxWaitables) throw std::length_error("too many waitables");
-    for (int i = 0; i < count; ++i) impl_->handles[i] = waitables[i];
+    for (int i = 0; i < count; ++i)
+        impl_->handles[i] = waitables[i];
     impl_->count = count;
 }
 
-int WaitSet::wait(int timeoutMs) { return waitAny(impl_->handles, impl_->count, timeoutMs); }
+int WaitSet::wait(int timeoutMs) {
+    return waitAny(impl_->handles, impl_->count, timeoutMs);
+}
 
 }  // namespace koblib

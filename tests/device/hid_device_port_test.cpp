@@ -226,7 +226,8 @@ TEST(HIDDeviceHangUp, AHungUpChannelFailsTheReadOnceItsReportsAreRead) {
         shutdown(pair[0], SHUT_RDWR);
         HIDDevice device(pair[0], -1, transceiverIdentity());
         DebugCapture debug;
-        for (int k = 0; k < queued; ++k) EXPECT_EQ(device.finishRead(), int(kLength)) << k;
+        for (int k = 0; k < queued; ++k)
+            EXPECT_EQ(device.finishRead(), int(kLength)) << k;
         EXPECT_EQ(device.finishRead(), -1) << queued << " queued";
         EXPECT_NE(debug.text().find("HIDDevice (finishRead): Last Error:"), std::string::npos);
         close(pair[1]);

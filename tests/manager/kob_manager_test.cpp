@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/wait_until.h"
 #include "port_collection.h"
+#include "support/wait_until.h"
 #include "virtual_bus.h"
 
 namespace koblib {
@@ -254,7 +254,8 @@ TEST_F(ManagerTest, ADeviceWithABacklogDoesNotHoldBackAnother) {
         return ports->port(device).sendInput(r.data(), r.size());
     };
     constexpr int kBacklog = 100;  // fits the channel's buffer
-    for (int n = 0; n < kBacklog; ++n) ASSERT_TRUE(send(0, n));
+    for (int n = 0; n < kBacklog; ++n)
+        ASSERT_TRUE(send(0, n));
     ASSERT_TRUE(send(1, 0));
     manager->startWorker();
     ASSERT_TRUE(signal.waitFor([&] { return digital.size() == kBacklog + 1; }));

@@ -111,14 +111,16 @@ TEST(WaitSet, ReportsTheSignalledEachInTurn) {
             }
         }
         std::set<int> seen;
-        for (std::size_t k = 0; k < expected.size(); ++k) seen.insert(set.wait(0));
+        for (std::size_t k = 0; k < expected.size(); ++k)
+            seen.insert(set.wait(0));
 #ifdef _WIN32
         EXPECT_EQ(seen, std::set<int>{*expected.begin()}) << "mask " << mask;
 #else
         EXPECT_EQ(seen, expected) << "mask " << mask;
 #endif
     }
-    for (auto& event : events) event->reset();
+    for (auto& event : events)
+        event->reset();
     set.assign(waitables.data() + 2, 2);  // indices now count from the third
     events[3]->set();
     EXPECT_EQ(set.wait(kGenerousMs), 1);
