@@ -2,7 +2,8 @@
 // bare virtual ports (no firmware model): device write -> host callback,
 // command job -> report at the device, idle and with 62 other devices
 // streaming; the worker's wake-ups while idle; 63 devices attached at once
-// and a 64th. Prints figures, one per line, last.
+// and a 64th. Prints figures, one per line, last. The streaming devices
+// send at USB's rate; koblib_event_path measures the worker saturated.
 //
 // Usage: koblib_worker_bench [round trips, default 10000] [idle seconds, default 2]
 #include <sys/resource.h>
@@ -101,16 +102,22 @@ Percentiles percentiles(std::vector<double> micros) {
     return {micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back()};
 }
 
-// Devices 1..n-1 stream digital I/O reports from one thread while alive.
+// Devices 1..n-1 stream digital I/O reports from one thread while alive,
+// at the most a full-speed interrupt endpoint moves: one report per
+// device per millisecond.
 class Streamers {
   public:
     Streamers(PortCollection& ports) {
         if (ports.size() < 2) return;
         thread_ = std::thread([this, &ports] {
             const auto r = digitalReport();
-            while (!stop_)
+            auto tick = Clock::now();
+            while (!stop_) {
                 for (int i = 1; i < ports.size() && !stop_; ++i)
                     ports.port(i).sendInput(r.data(), r.size());
+                tick += std::chrono::milliseconds(1);
+                std::this_thread::sleep_until(tick);
+            }
         });
     }
     ~Streamers() {
