@@ -102,7 +102,7 @@ Percentiles percentiles(std::vector<double> micros) {
     return {micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back()};
 }
 
-// Devices 1..n-1 stream digital I/O reports from one thread while alive,
+// All devices but the last stream digital I/O reports from one thread while alive,
 // at the most a full-speed interrupt endpoint moves: one report per
 // device per millisecond.
 class Streamers {
@@ -113,7 +113,7 @@ class Streamers {
             const auto r = digitalReport();
             auto tick = Clock::now();
             while (!stop_) {
-                for (int i = 1; i < ports.size() && !stop_; ++i)
+                for (int i = 0; i + 1 < ports.size() && !stop_; ++i)
                     ports.port(i).sendInput(r.data(), r.size());
                 tick += std::chrono::milliseconds(1);
                 std::this_thread::sleep_until(tick);
@@ -130,15 +130,18 @@ class Streamers {
     std::thread thread_;
 };
 
-// Device 0's round trips: a report written at its end until the callback
-// is entered, and a digital I/O job posted until its report is at the
-// device.
+// The last device's round trips (the highest serial, which a wait that
+// favours low indices serves last): a report written at its end until the
+// callback is entered, and a digital I/O job posted until its report is at
+// the device.
 void latency(int devices, int rounds, std::vector<std::string>& lines) {
     auto ports = std::make_shared<PortCollection>(devices, kReportLength);
     resetSeen();
     KOBManager manager(ports, events());
     manager.startWorker();
     waitFor([&] { return seen.arrived == devices; });
+    const int last = devices - 1;
+    const std::string serial = (last < 10 ? "P0" : "P") + std::to_string(last);
     Streamers streamers(*ports);
     std::vector<double> in, out;
     const auto report = digitalReport();
@@ -147,21 +150,21 @@ void latency(int devices, int rounds, std::vector<std::string>& lines) {
         std::uint64_t before;
         {
             std::lock_guard<std::mutex> guard(seen.lock);
-            before = seen.perDevice[0];
+            before = seen.perDevice[last];
         }
         const Clock::time_point start = Clock::now();
-        ports->port(0).sendInput(report.data(), report.size());
+        ports->port(last).sendInput(report.data(), report.size());
         Clock::time_point entry;
         {
             std::unique_lock<std::mutex> guard(seen.lock);
-            seen.changed.wait(guard, [&] { return seen.perDevice[0] > before; });
+            seen.changed.wait(guard, [&] { return seen.perDevice[last] > before; });
             entry = seen.lastEntry;
         }
         in.push_back(std::chrono::duration<double, std::micro>(entry - start).count());
 
         const Clock::time_point posted = Clock::now();
-        manager.post([&manager] { manager.digitalIO("P00", 1, 1); });
-        ports->port(0).receiveOutput(command, sizeof command);
+        manager.post([&manager, &serial] { manager.digitalIO(serial, 1, 1); });
+        ports->port(last).receiveOutput(command, sizeof command);
         out.push_back(std::chrono::duration<double, std::micro>(Clock::now() - posted).count());
     }
     manager.stopWorker();
