@@ -2,9 +2,11 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "ir/ccf_learn.h"
 #include "ir/hex_words.h"
 #include "ir/ir_compare.h"
 #include "ir/ir_hash.h"
@@ -19,18 +21,21 @@ const char* const kCode =
 
 void ReadHexWords(benchmark::State& state) {
     std::uint32_t words[256];
-    for (auto _ : state) benchmark::DoNotOptimize(koblib::readHexWords(words, 256, kCode));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(koblib::readHexWords(words, 256, kCode));
 }
 BENCHMARK(ReadHexWords);
 
 void Compare(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(koblib::irCompare(kCode, kCode));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(koblib::irCompare(kCode, kCode));
 }
 BENCHMARK(Compare);
 
 void Hash(benchmark::State& state) {
     std::vector<unsigned int> words(255);
-    for (std::size_t k = 0; k < words.size(); ++k) words[k] = k % 2 ? 139 : 409;
+    for (std::size_t k = 0; k < words.size(); ++k)
+        words[k] = k % 2 ? 139 : 409;
     char out[33];
     for (auto _ : state)
         benchmark::DoNotOptimize(
@@ -48,18 +53,69 @@ void ReceiveFrame(benchmark::State& state) {
     }
     for (std::size_t pos = 0; pos < bytes.size(); pos += 64) {
         std::vector<unsigned char> report(64, 0);
-        std::copy(bytes.begin() + pos, bytes.begin() + std::min(bytes.size(), pos + 64), report.begin());
+        std::copy(bytes.begin() + pos, bytes.begin() + std::min(bytes.size(), pos + 64),
+                  report.begin());
         reports.push_back(report);
     }
     std::size_t texts = 0;
-    koblib::IRReceiveParser parser("S", [&](const std::string&, const std::string& text,
-                                            const unsigned int*, unsigned int) { texts += text.size(); });
+    koblib::IRReceiveParser parser(
+        "S", [&](const std::string&, const std::string& text, const unsigned int*, unsigned int) {
+            texts += text.size();
+        });
     for (auto _ : state)
-        for (const auto& report : reports) parser.parse(report.data(), 64);
+        for (const auto& report : reports)
+            parser.parse(report.data(), 64);
     benchmark::DoNotOptimize(texts);
 }
 BENCHMARK(ReceiveFrame);
 
+// A received frame through the learner; a run ends after ten equal frames,
+// so a new one starts before each ten.
+void LearnFrame(benchmark::State& state) {
+    std::string frame;
+    for (int k = 0; k < 68; ++k)
+        frame += k % 2 ? "0041 " : "0115 ";
+    int codes = 0;
+    koblib::CCFLearn learn(
+        [&](const std::string&, int percent, const std::string&) { codes += percent == 100; },
+        [](const std::string&) {}, [](const std::string&) {});
+    std::uint32_t n = 0;
+    for (auto _ : state) {
+        if (n++ % koblib::CCFLearn::kEqualFrames == 0) learn.start(38000, "S");
+        learn.onFrame("S", frame);
+    }
+    benchmark::DoNotOptimize(codes);
+}
+BENCHMARK(LearnFrame);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+// Google Benchmark's table, then one line per benchmark in the form the
+// other benchmarks print: operations per second of CPU time.
+class Figures : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            lines_.push_back(
+                run.benchmark_name() + ": " +
+                std::to_string(static_cast<long long>(
+                    benchmark::GetTimeUnitMultiplier(run.time_unit) / run.GetAdjustedCPUTime())) +
+                " ops/s");
+    }
+    void print() const {
+        for (const auto& line : lines_)
+            std::printf("%s\n", line.c_str());
+    }
+
+  private:
+    std::vector<std::string> lines_;
+};
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    Figures figures;
+    benchmark::RunSpecifiedBenchmarks(&figures);
+    figures.print();
+    return 0;
+}

@@ -1,6 +1,28 @@
 // One opened transceiver: its read and write handles, its report buffers
 // and its identity. The same read/write code serves hardware and the
 // virtual KOB-1, whose channel behaves like the system's HID device.
+//
+// What each system's file (hid_device_<os>.cpp) provides, and what the
+// Linux one relies on from hidraw (seen on a real kernel):
+// - readEvent() is what the worker waits on: on Windows the overlapped
+//   read's event, on Linux the non-blocking read fd itself, readable when a
+//   report waits and also when the fd hung up or is in error.
+// - A hidraw read returns one whole input report without the report-ID
+//   byte; the kernel drops a short input report. So the Linux reader reads
+//   into inputBuffer + 1, keeps byte 0 as the report ID 0 and reports
+//   n + 1 bytes: above HIDDevice both systems frame reports alike.
+// - A hidraw write must start with the report-ID byte 0, which the USB
+//   driver strips (without it a report whose first payload byte is 0
+//   loses a byte); the write fd is blocking.
+// - After unplugging, read fails with EIO and poll reports POLLERR|POLLHUP.
+//   The reader does not rest on the errno: a read that finds nothing on an
+//   fd that hung up or is in error fails as well (finishRead returns -1),
+//   so the device is removed instead of the worker waking for ever.
+// - Node names (hidraw0) are reused and are no identity; the serial
+//   (HID_UNIQ) comes with the identity at open.
+// - The virtual KOB-1's channel gives the same framing (a SOCK_SEQPACKET
+//   pair on Linux, a message-mode pipe on Windows), so this code is tested
+//   without hardware.
 #pragma once
 
 #include <cstdint>

@@ -55,7 +55,15 @@ int HIDDevice::finishRead() {
             return static_cast<int>(n) + 1;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Nothing to read is "not yet" only while the fd is not hung up
+            // or in error: the wait keeps reporting such an fd, and
+            // taking it as "not yet" would spin the worker.
+            pollfd fd = {static_cast<int>(readHandle_), POLLIN, 0};
+            if (poll(&fd, 1, 0) < 0 || !(fd.revents & (POLLERR | POLLHUP | POLLNVAL))) return 0;
+            reportError("finishRead", ENODEV);
+            return -1;
+        }
         // An unplugged hidraw device fails with EIO; a closed channel reads
         // end of file.
         reportError("finishRead", n == 0 ? ENODEV : errno);

@@ -52,8 +52,6 @@ public:
     // Completes the outstanding read, routes a whole report and starts the
     // next read. False: the device is gone or unusable.
     bool serviceRead();
-    // Hands the report in the input buffer to the current or a new parser.
-    void routeReport();
     // One command report (up to 4 attempts). A payload too large for the
     // device is refused with a debug-output line.
     void writeReport(const unsigned char* payload, std::uint32_t length, unsigned char command);
@@ -61,11 +59,6 @@ public:
     // without words is dropped: it would never be answered.
     void sendIR(const unsigned int* words, std::size_t count, unsigned char bitmask,
                 unsigned char repeat);
-    // Writes the IR-send reports of one code and marks the object sending.
-    void transmitIR(unsigned char bitmask, unsigned char repeat, const unsigned int* words,
-                    std::size_t count);
-    // The device finished a transmission: report it, start the next code.
-    void onSendComplete(const std::string& serial, unsigned char status);
     // Writes a wake-code block in chunks (refused when too long).
     void sendWakeCode(int flag, const std::string& block);
 
@@ -75,6 +68,14 @@ public:
     std::size_t queuedCodes() const { return sendQueue.size(); }
 
 private:
+    // Hands the report in the input buffer to the current or a new parser.
+    void routeReport();
+    // Writes the IR-send reports of one code and marks the object sending.
+    void transmitIR(unsigned char bitmask, unsigned char repeat, const unsigned int* words,
+                    std::size_t count);
+    // The device finished a transmission: report it, start the next code.
+    void onSendComplete(const std::string& serial, unsigned char status);
+
     std::shared_ptr<HIDDevice> device;
     bool readPending = false;
     bool sending = false;

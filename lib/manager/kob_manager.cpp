@@ -46,7 +46,9 @@ void KOBManager::run() {
     rebuildWaitHandles();
     scan();
     while (!stopping) {
-        const int index = waitAny(waitHandles, waitCount);
+        // Of several ready devices the wait reports each in turn, so one
+        // device that is always ready cannot keep the others waiting.
+        const int index = waitSet.wait();
         if (index >= 1 && index < waitCount) {
             std::shared_ptr<KOB> device = findByReadEvent(waitHandles[index]);
             if (device && !device->serviceRead()) {
@@ -123,8 +125,12 @@ void KOBManager::rebuildWaitHandles() {
     waitCount = 1;
     for (const auto& entry : devices) {
         if (waitCount >= kMaxWaitables) break;
+        waitDevices[waitCount] = entry.second;
         waitHandles[waitCount++] = entry.second->getDevice()->readEvent();
     }
+    for (int i = waitCount; i < kMaxWaitables; ++i)
+        waitDevices[i].reset();
+    waitSet.assign(waitHandles, waitCount);
 }
 
 std::shared_ptr<KOB> KOBManager::findBySerial(const std::string& serial) {
@@ -133,8 +139,10 @@ std::shared_ptr<KOB> KOBManager::findBySerial(const std::string& serial) {
 }
 
 std::shared_ptr<KOB> KOBManager::findByReadEvent(Waitable handle) {
-    for (const auto& entry : devices)
-        if (entry.second->getDevice()->readEvent() == handle) return entry.second;
+    // The wait list is in key order, so the first match is the first
+    // device in key order with that read event.
+    for (int i = 1; i < waitCount; ++i)
+        if (waitHandles[i] == handle) return waitDevices[i].lock();
     return nullptr;
 }
 

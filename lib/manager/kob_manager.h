@@ -18,6 +18,7 @@
 #include "device/kob.h"
 #include "ir/ccf_learn.h"
 #include "os/event.h"
+#include "os/wait_set.h"
 
 namespace koblib {
 
@@ -61,13 +62,9 @@ public:
     void stopWorker();
     bool onWorkerThread() const;
 
-    // The worker loop and the pieces it is made of.
-    void run();
+    // Takes new devices into service (the scan job; the worker also runs
+    // it when it starts). Worker thread only.
     void scan();
-    void rebuildWaitHandles();
-    std::shared_ptr<KOB> findBySerial(const std::string& serial);
-    std::shared_ptr<KOB> findByReadEvent(Waitable handle);
-    void remove(const std::string& serial);
 
     // Table reads on the caller's thread, under the lock.
     std::vector<std::string> listSerials();
@@ -95,6 +92,15 @@ public:
     void bootloader(const std::string& serial);
 
 private:
+    // The worker loop and the pieces it is made of; worker thread only.
+    void run();
+    void rebuildWaitHandles();
+    std::shared_ptr<KOB> findBySerial(const std::string& serial);
+    // The device waited on at that handle: a walk of the wait list (at
+    // most 63 handles), not of the table.
+    std::shared_ptr<KOB> findByReadEvent(Waitable handle);
+    void remove(const std::string& serial);
+
     // Devices a job addresses, in key order.
     std::vector<std::shared_ptr<KOB>> addressed(const std::string& serial, bool exact);
     void writeCommand(const std::string& serial, bool exact, unsigned char command,
@@ -107,18 +113,29 @@ private:
                          const unsigned int* words, unsigned int count);
     void modulationRelay(const std::string& serial, unsigned int cycles, unsigned int total);
 
+    // The wait list: the job event at 0, then the read events of the
+    // devices with the 63 lowest serials, with the device beside each
+    // (not an owner: the table owns). Worker thread only.
     Waitable waitHandles[kMaxWaitables];
+    std::weak_ptr<KOB> waitDevices[kMaxWaitables];
     int waitCount = 0;
+    WaitSet waitSet;
     std::shared_ptr<HIDCollection> collection;
+    // Guards jobs, and devices against change while a host thread reads
+    // it (listSerials, version). The worker changes devices under it and
+    // reads devices without it: no other thread changes the table. Held
+    // only for moments: never while a job, a wait or a callback runs.
     std::mutex lock;
-    std::map<std::string, std::shared_ptr<KOB>> devices;
-    std::list<Job> jobs;
+    std::map<std::string, std::shared_ptr<KOB>> devices;  // changed under lock, by the worker only
+    std::list<Job> jobs;                                   // under lock
+    // Written by startWorker and stopWorker on the host thread that opens
+    // and closes the library.
     std::unique_ptr<std::thread> worker;
     std::atomic<std::thread::id> workerId{};
     Event jobEvent;
     std::atomic<bool> stopping{false};
-    ManagerEvents events;
-    std::unique_ptr<CCFLearn> learn;
+    ManagerEvents events;  // set at construction, then only read
+    std::unique_ptr<CCFLearn> learn;  // has its own lock
 };
 
 }  // namespace koblib

@@ -2,6 +2,7 @@
 // worker thread sleeps in.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace koblib {
@@ -15,7 +16,9 @@ constexpr int kWaitFailed = -1;
 constexpr int kWaitTimedOut = -2;
 
 // Manual-reset event, created non-signalled: once set it stays signalled
-// until reset, whoever waits on it.
+// until reset, whoever waits on it. A reset of an event that was not set
+// since the last reset costs no system call: the worker resets once per
+// pass, and most passes serve a device, not a post.
 class Event {
 public:
     Event();
@@ -29,6 +32,10 @@ public:
 
 private:
     Waitable handle_;
+    // Set after the system's event is signalled, cleared before it is
+    // reset: the system's event is never signalled with this false for
+    // longer than a set() takes.
+    std::atomic<bool> signalled_{false};
 };
 
 // Waits until any of the first count waitables (at most 64) is signalled

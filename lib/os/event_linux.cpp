@@ -22,9 +22,11 @@ void Event::set() {
     // A full counter (impossible in practice) still leaves the fd readable.
     while (write(static_cast<int>(handle_), &one, sizeof one) < 0 && errno == EINTR) {
     }
+    signalled_.store(true);
 }
 
 void Event::reset() {
+    if (!signalled_.exchange(false)) return;
     std::uint64_t value;
     while (read(static_cast<int>(handle_), &value, sizeof value) < 0 && errno == EINTR) {
     }

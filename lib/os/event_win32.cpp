@@ -16,9 +16,14 @@ Event::Event() : handle_(reinterpret_cast<Waitable>(CreateEventA(nullptr, TRUE, 
 
 Event::~Event() { CloseHandle(h(handle_)); }
 
-void Event::set() { SetEvent(h(handle_)); }
+void Event::set() {
+    SetEvent(h(handle_));
+    signalled_.store(true);
+}
 
-void Event::reset() { ResetEvent(h(handle_)); }
+void Event::reset() {
+    if (signalled_.exchange(false)) ResetEvent(h(handle_));
+}
 
 int waitAny(const Waitable* waitables, int count, int timeoutMs) {
     if (count < 1 || count > kMaxWaitables) return kWaitFailed;

@@ -14,6 +14,11 @@
 #include "os/event.h"
 #include "virtual_port.h"
 
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace koblib {
 namespace {
 
@@ -226,6 +231,30 @@ TEST_F(HIDDevicePort, DestroyingTheDeviceWithAReadOutstandingClosesItsHandles) {
     unsigned char buffer[kLength];
     EXPECT_EQ(port.receiveOutput(buffer, sizeof buffer), -1);
 }
+
+#ifndef _WIN32
+// A channel whose reads answer "nothing yet" after it hung up (a datagram
+// socket shut down both ways): the reports queued before the hang-up are
+// still read, then the read fails instead of waiting for ever.
+TEST(HIDDeviceHangUp, AHungUpChannelFailsTheReadOnceItsReportsAreRead) {
+    for (const int queued : {0, 2}) {
+        int pair[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair), 0);
+        for (int k = 0; k < queued; ++k) {
+            const Bytes payload = pattern(kLength - 1, static_cast<unsigned char>(k));
+            ASSERT_EQ(send(pair[1], payload.data(), payload.size(), 0), kLength - 1);
+        }
+        shutdown(pair[0], SHUT_RDWR);
+        HIDDevice device(pair[0], -1, transceiverIdentity());
+        DebugCapture debug;
+        for (int k = 0; k < queued; ++k)
+            EXPECT_EQ(device.finishRead(), int(kLength)) << k;
+        EXPECT_EQ(device.finishRead(), -1) << queued << " queued";
+        EXPECT_NE(debug.text().find("HIDDevice (finishRead): Last Error:"), std::string::npos);
+        close(pair[1]);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace koblib

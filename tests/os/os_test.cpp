@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "os/debug_output.h"
 #include "os/event.h"
+#include "os/wait_set.h"
 
 namespace koblib {
 namespace {
@@ -80,6 +83,50 @@ TEST(WaitAny, WakesWhenAnotherThreadSets) {
     std::thread setter([&] { wake.set(); });
     EXPECT_EQ(waitAny(waitables, 2, kGenerousMs), 1);
     setter.join();
+}
+
+// For each subset of 4 events that is set: every set index and no other
+// is reported (on Linux each once in turn, before any comes again; on
+// Windows the lowest), a reset one is no longer reported, and a set
+// assigned anew starts from the new indices.
+TEST(WaitSet, ReportsTheSignalledEachInTurn) {
+    std::vector<std::unique_ptr<Event>> events;
+    std::vector<Waitable> waitables;
+    for (int i = 0; i < 4; ++i) {
+        events.emplace_back(new Event);
+        waitables.push_back(events.back()->waitable());
+    }
+    WaitSet set;
+    EXPECT_EQ(set.wait(0), kWaitFailed);  // empty
+    EXPECT_THROW(set.assign(waitables.data(), kMaxWaitables + 1), std::length_error);
+    for (unsigned mask = 1; mask < 16; ++mask) {
+        set.assign(waitables.data(), 4);
+        std::set<int> expected;
+        for (int i = 0; i < 4; ++i) {
+            if (mask & (1u << i)) {
+                events[i]->set();
+                expected.insert(i);
+            } else {
+                events[i]->reset();
+            }
+        }
+        std::set<int> seen;
+        for (std::size_t k = 0; k < expected.size(); ++k)
+            seen.insert(set.wait(0));
+#ifdef _WIN32
+        EXPECT_EQ(seen, std::set<int>{*expected.begin()}) << "mask " << mask;
+#else
+        EXPECT_EQ(seen, expected) << "mask " << mask;
+#endif
+    }
+    for (auto& event : events)
+        event->reset();
+    set.assign(waitables.data() + 2, 2);  // indices now count from the third
+    events[3]->set();
+    EXPECT_EQ(set.wait(kGenerousMs), 1);
+    events[3]->reset();
+    set.assign(waitables.data(), 4);
+    EXPECT_EQ(set.wait(0), kWaitTimedOut);
 }
 
 TEST(DebugOutput, HookCapturesUntilRemoved) {
