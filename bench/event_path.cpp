@@ -74,7 +74,7 @@ class Writers {
                 while (!stop_) {
                     for (int i = t; i < n; i += 2)
                         for (const auto& r : reports_)
-                            if (!bench.port(i).sendInput(r.data(), r.size())) return;
+                            if (!send(bench.port(i), r)) return;
                 }
                 cpu_ = cpu_ + cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
             });
@@ -89,6 +89,18 @@ class Writers {
     std::size_t reportsPerEvent() const { return reports_.size(); }
 
   private:
+    // The channel drops what does not fit, as hidraw does; the writers wait
+    // for room instead, so that every report of a message arrives. False
+    // when the channel is gone or the writers are stopped.
+    bool send(VirtualPort& port, const std::vector<unsigned char>& r) {
+        for (;;) {
+            const auto delivery = port.sendInput(r.data(), r.size());
+            if (delivery == VirtualPort::Delivery::sent) return true;
+            if (delivery == VirtualPort::Delivery::gone || stop_) return false;
+            std::this_thread::yield();
+        }
+    }
+
     std::vector<std::vector<unsigned char>> reports_;
     std::atomic<bool> stop_{false};
     std::atomic<double> cpu_{0};
