@@ -7,7 +7,7 @@ pkgs=(cmake g++ make pkg-config libudev-dev libssl-dev)
 if [ "$what" = all ]; then
   pkgs+=(googletest libgtest-dev libgmock-dev libbenchmark-dev binutils
          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 wine64
-         qemu-system-x86 busybox-static cpio libhidapi-hidraw0)
+         qemu-system-x86 busybox-static cpio libhidapi-hidraw0 clang libclang-rt-14-dev)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

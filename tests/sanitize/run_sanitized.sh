@@ -18,4 +18,4 @@ if [ "$sanitizers" = thread ] && setarch "$(uname -m)" -R true 2>/dev/null; then
   wrap=(setarch "$(uname -m)" -R)
 fi
 cd "$dir"
-exec "${wrap[@]}" ctest --output-on-failure -j2 --timeout 900 -L '^(unit|integration)$'
+exec "${wrap[@]}" ctest --output-on-failure -j2 --timeout 900 -L "^(unit|integration|stress)$"
