@@ -120,6 +120,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 kob.sendIR(words, 1 + in.byte() % 3, in.byte(), in.byte());
                 continue;
             }
+            if (length == 0xFE) {
+                // The device stops taking reports: every write fails from now on.
+                shutdown(fds[1], SHUT_RD);
+                continue;
+            }
             if (length == 0) length = payload;
             const std::vector<std::uint8_t> bytes = in.bytes(length);
             if (bytes.empty()) break;

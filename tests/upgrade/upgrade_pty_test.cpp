@@ -283,7 +283,8 @@ TEST_F(UpgradeOverPty, EveryFaultKindAtEveryStep) {
             start(withFault(kind, command, occurrence));
             int expected = verifying ? kUpgradeVerifyFailed : kUpgradeWriteFailed;
             if (command == 'b')
-                expected = kind == FaultKind::kHangUp ? kUpgradeQueryReadFailed : kUpgradeNoBlockSupport;
+                expected =
+                    kind == FaultKind::kHangUp ? kUpgradeQueryReadFailed : kUpgradeNoBlockSupport;
             if (command == 'E') expected = kUpgradeOk;  // nothing is read after "E"
             const int result = runUpgrade(hex);
             EXPECT_EQ(result, expected);
