@@ -111,7 +111,9 @@ typedef void(KOB_CALL* kob_upgrade_progress_cb)(int phase, int percent);
  * Returns the notifier thread's handle on Windows, a nonzero value
  * elsewhere, 0 when the notifier could not be started. Any pointer may be
  * null: its events are dropped. The pointers are kept until the next
- * open. */
+ * open. Called from inside a callback raised while kob_close runs (the
+ * "KOB removed" of its devices) it is refused: it changes nothing and
+ * returns 0, and the library is closed when kob_close returns. */
 KOB_API void* KOB_CALL kob_open(kob_status_cb status_cb, kob_ir_sent_cb ir_sent_cb,
                                 kob_ir_received_cb ir_received_cb, kob_learn_cb learn_cb,
                                 kob_digital_io_cb digital_io_cb);

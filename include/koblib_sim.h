@@ -54,6 +54,12 @@ KOB_API unsigned int KOB_CALL kobsim_outputs(const char* serial, unsigned char* 
 KOB_API int KOB_CALL kobsim_configure(const char* serial, int loopback,
                                       unsigned int airTimePercent);
 
+/* The number of input reports the device has dropped since it was
+ * attached because the library did not read them in time (the device
+ * never waits for a reader, as the system's HID driver never does); 0 for
+ * an unknown serial. */
+KOB_API unsigned int KOB_CALL kobsim_dropped(const char* serial);
+
 #ifdef __cplusplus
 }
 #endif

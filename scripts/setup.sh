@@ -22,5 +22,5 @@ if [ ${#missing[@]} -gt 0 ] || [ $lists_needed = yes ]; then
   $sudo apt-get update -qq
 fi
 if [ ${#missing[@]} -gt 0 ]; then
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}" >/dev/null
 fi

@@ -136,4 +136,13 @@ KOB_API int KOB_CALL kobsim_configure(const char* serial, int loopback,
     }
 }
 
+KOB_API unsigned int KOB_CALL kobsim_dropped(const char* serial) {
+    try {
+        auto d = device(serial);
+        return d ? d->dropped() : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
 }  // extern "C"

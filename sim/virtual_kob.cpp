@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "device/command_reports.h"
 #include "virtual_port.h"
 
 namespace koblib {
@@ -47,17 +48,13 @@ VirtualKOB::~VirtualKOB() {
     }
     wake_.notify_all();
     firmware_.join();
-    std::lock_guard<std::mutex> guard(portsLock_);
-    for (auto& connection : connections_) {
-        connection->port->shutdown();
-        connection->reader.join();
-    }
+    reapConnections(true);  // detach() has shut every port: the readers end
 }
 
 std::shared_ptr<HIDDevice> VirtualKOB::open() {
+    reapConnections(false);
     std::lock_guard<std::mutex> guard(portsLock_);
     if (detached_) return nullptr;
-    reapConnections();
     auto connection = std::make_unique<Connection>();
     connection->port = std::make_unique<VirtualPort>(payload_ + 1, payload_ + 1);
     HIDIdentity identity;
@@ -78,16 +75,20 @@ std::shared_ptr<HIDDevice> VirtualKOB::open() {
 }
 
 // Joins the readers of connections whose host end has gone (a scan opens
-// a known device and closes it again at once).
-void VirtualKOB::reapConnections() {
-    for (auto it = connections_.begin(); it != connections_.end();) {
-        if ((*it)->done) {
-            (*it)->reader.join();
-            it = connections_.erase(it);
-        } else {
-            ++it;
+// a known device and closes it again at once), or of all connections. They
+// are taken out under portsLock_ and joined after it is let go: an ending
+// reader may still wait for stateLock_, whose holder may want portsLock_.
+void VirtualKOB::reapConnections(bool all) {
+    std::list<std::unique_ptr<Connection>> ended;
+    {
+        std::lock_guard<std::mutex> guard(portsLock_);
+        for (auto it = connections_.begin(); it != connections_.end();) {
+            auto next = std::next(it);
+            if (all || (*it)->done) ended.splice(ended.end(), connections_, it);
+            it = next;
         }
     }
+    for (auto& connection : ended) connection->reader.join();
 }
 
 void VirtualKOB::detach() {
@@ -141,15 +142,13 @@ void VirtualKOB::setInputSink(InputSink sink) {
 void VirtualKOB::firmwareLoop() {
     std::unique_lock<std::mutex> lock(stateLock_);
     for (;;) {
+        flushInputs(lock);
         if (stopping_) return;
         if (connectionEnded_.exchange(false)) {
             // Not under stateLock_: an ending reader may still be waiting
             // for it.
             lock.unlock();
-            {
-                std::lock_guard<std::mutex> guard(portsLock_);
-                reapConnections();
-            }
+            reapConnections(false);
             lock.lock();
             continue;
         }
@@ -158,13 +157,14 @@ void VirtualKOB::firmwareLoop() {
             reports.swap(inbox_);
             bool selfDetach = false;
             for (const auto& report : reports) {
-                if (report.size() > 1 && report[1] == 0xFE) {
+                if (report.size() > 1 && report[1] == command::bootloader) {
                     selfDetach = true;
                     break;  // the device has left; later reports are not heard
                 }
                 handleOutput(report);
             }
             if (selfDetach) {
+                flushInputs(lock);  // the answers to earlier commands still go out
                 auto listener = selfDetachListener_;
                 lock.unlock();
                 detach();
@@ -201,7 +201,7 @@ void VirtualKOB::handleOutput(const std::vector<unsigned char>& r) {
     const unsigned char command = r[1];
     auto at = [&](std::size_t i) -> unsigned char { return i < r.size() ? r[i] : 0; };
     switch (command) {
-        case 0x0E: {  // IR-send sequence
+        case command::irSend: {
             const unsigned char flags = at(2);
             std::size_t count = at(3);
             std::size_t pos = 4;
@@ -216,16 +216,16 @@ void VirtualKOB::handleOutput(const std::vector<unsigned char>& r) {
             if (flags & 0x02) goOnAir();
             break;
         }
-        case 0x10: stopTransmission(); break;
-        case 0x0C: measuring_ = true; break;
-        case 0x0D: measuring_ = false; break;
-        case 0x21: rawLearning_ = true; break;
-        case 0x22: rawLearning_ = false; break;
-        case 0x20: sendInput({0x20, at(2), at(3)}); break;
-        case 0x23: wakeEnabled_ = at(2) != 0; break;
-        case 0x24:
-        case 0x25: {  // a chunk of wake block 0 / 1
-            auto& block = wakeBlocks_[command - 0x24];
+        case command::stop: stopTransmission(); break;
+        case command::modulationOn: measuring_ = true; break;
+        case command::modulationOff: measuring_ = false; break;
+        case command::rawLearnStart: rawLearning_ = true; break;
+        case command::rawLearnStop: rawLearning_ = false; break;
+        case command::digitalIO: queueInput({report::digitalIO, at(2), at(3)}); break;
+        case command::wakeEnable: wakeEnabled_ = at(2) != 0; break;
+        case command::wakeChunk:
+        case command::wakeChunkFlagged: {  // a chunk of wake block 0 / 1
+            auto& block = wakeBlocks_[command - command::wakeChunk];
             const std::size_t offset = at(2);
             const std::size_t length = at(3);
             if (offset == 0) block.clear();
@@ -233,12 +233,12 @@ void VirtualKOB::handleOutput(const std::vector<unsigned char>& r) {
             for (std::size_t k = 0; k < length; ++k) block[offset + k] = at(4 + k);
             break;
         }
-        case 0x26: {
+        case command::wakeupInfo: {
             const unsigned char value = at(2);
             const auto& block = wakeBlocks_[value & 1];
             const std::size_t n = std::min<std::size_t>(block.size(), 255);
-            sendMessage({0x26, value, static_cast<unsigned char>(n)},
-                         std::vector<unsigned char>(block.begin(), block.begin() + n));
+            sendMessage({report::wakeupInfo, value, static_cast<unsigned char>(n)},
+                        std::vector<unsigned char>(block.begin(), block.begin() + n), 1);
             break;
         }
         default: break;  // blink and anything else: logged only
@@ -247,7 +247,7 @@ void VirtualKOB::handleOutput(const std::vector<unsigned char>& r) {
 
 // The collected code goes on the air: the once sequence once, the repeat
 // sequence 1 + repeat times; each frame is heard (with loopback) when it
-// ends, and 0x0F follows the last.
+// ends, and the transmission-finished report follows the last.
 void VirtualKOB::goOnAir() {
     const std::vector<std::uint32_t> words = sendWords_;
     const std::uint64_t tx = nextTransmission_++;
@@ -283,7 +283,7 @@ void VirtualKOB::goOnAir() {
     }
     schedule(t, tx, [this, tx] {
         if (transmission_ == tx) transmission_ = 0;
-        sendInput({0x0F, 0x00});
+        queueInput({report::irSent, 0x00});
     });
     airFreeAt_ = t;
 }
@@ -296,54 +296,84 @@ void VirtualKOB::stopTransmission() {
                   timers_.end());
     transmission_ = 0;
     airFreeAt_ = Clock::now();
-    sendInput({0x0F, 0x01});
+    queueInput({report::irSent, 0x01});
 }
 
-// The receiver reports a frame: 0x0A with its words; with carrier
-// measurement on, 0x0B for its first burst; with raw learning on, 0x0C.
+// The receiver reports a frame: its words; with carrier measurement on,
+// the carrier of its first burst; with raw learning on, the raw words.
 void VirtualKOB::hear(const std::vector<std::uint32_t>& ticks, std::uint32_t carrierHz) {
     const std::size_t n = std::min<std::size_t>(ticks.size(), 255);
     std::vector<unsigned char> data;
     for (std::size_t k = 0; k < n; ++k) appendWord(data, ticks[k] & 0xFFFF);
-    sendMessage({0x0A, static_cast<unsigned char>(n)}, data);
+    sendMessage({report::irReceived, static_cast<unsigned char>(n)}, data, 2);
     if (measuring_ && n > 1 && carrierHz > 0) {
         const double cycles = std::min(65535.0, std::floor(ticks[1] * kTickMicroseconds *
                                                                carrierHz / 1e6 + 0.5));
         if (cycles > 0) {
             const auto total = static_cast<std::uint32_t>(std::llround(cycles * carrierHz));
             const auto c = static_cast<std::uint32_t>(cycles);
-            sendInput({0x0B, 0x00, static_cast<unsigned char>(c >> 8),
+            queueInput({report::modulation, 0x00, static_cast<unsigned char>(c >> 8),
                        static_cast<unsigned char>(c), static_cast<unsigned char>(total >> 24),
                        static_cast<unsigned char>(total >> 16),
                        static_cast<unsigned char>(total >> 8), static_cast<unsigned char>(total)});
         }
     }
-    if (rawLearning_) sendMessage({0x0C, 0x00, static_cast<unsigned char>(n), 0x00}, data);
+    if (rawLearning_)
+        sendMessage({report::rawLearn, 0x00, static_cast<unsigned char>(n), 0x00}, data, 2);
 }
 
-// A message of one or more reports: the head and data in the first, the
-// rest of the data from offset 0 of the following ones.
-void VirtualKOB::sendMessage(const std::vector<unsigned char>& head,
-                             const std::vector<unsigned char>& data) {
-    std::vector<unsigned char> bytes(head);
-    bytes.insert(bytes.end(), data.begin(), data.end());
+std::vector<std::vector<unsigned char>> VirtualKOB::messageReports(
+    const std::vector<unsigned char>& head, const std::vector<unsigned char>& data,
+    std::size_t entryWidth, std::size_t payload) {
+    std::vector<std::vector<unsigned char>> reports;
+    std::vector<unsigned char> report(head.begin(), head.begin() + std::min(head.size(), payload));
     std::size_t pos = 0;
-    do {
-        const std::size_t take = std::min<std::size_t>(payload_, bytes.size() - pos);
-        sendInput(std::vector<unsigned char>(bytes.begin() + pos, bytes.begin() + pos + take));
+    for (;;) {
+        // Whole entries only: the host never reads an entry split across
+        // two reports.
+        const std::size_t room = (payload - report.size()) / entryWidth * entryWidth;
+        const std::size_t take = std::min(room, data.size() - pos);
+        report.insert(report.end(), data.begin() + pos, data.begin() + pos + take);
         pos += take;
-    } while (pos < bytes.size());
+        report.resize(payload, 0);
+        reports.push_back(std::move(report));
+        if (pos >= data.size() || payload < entryWidth) return reports;
+        report.clear();
+    }
 }
 
-bool VirtualKOB::sendInput(const std::vector<unsigned char>& payload) {
+void VirtualKOB::sendMessage(const std::vector<unsigned char>& head,
+                             const std::vector<unsigned char>& data, std::size_t entryWidth) {
+    for (const auto& report : messageReports(head, data, entryWidth, payload_)) queueInput(report);
+}
+
+// Called with stateLock_ held: the report waits in the outbox until the
+// firmware thread lets go of the lock.
+void VirtualKOB::queueInput(const std::vector<unsigned char>& payload) {
     std::vector<unsigned char> report(payload_, 0);
     std::copy_n(payload.begin(), std::min<std::size_t>(payload.size(), payload_), report.begin());
+    outbox_.push_back(std::move(report));
+}
+
+void VirtualKOB::flushInputs(std::unique_lock<std::mutex>& lock) {
+    if (outbox_.empty()) return;
+    std::vector<std::vector<unsigned char>> reports;
+    reports.swap(outbox_);
+    lock.unlock();
+    for (const auto& report : reports) deliverInput(report);
+    lock.lock();
+}
+
+void VirtualKOB::deliverInput(const std::vector<unsigned char>& report) {
     std::lock_guard<std::mutex> guard(portsLock_);
-    if (detached_) return false;
-    for (auto& connection : connections_)
-        if (!connection->done) connection->port->sendInput(report.data(), report.size());
+    if (detached_) return;
+    for (auto& connection : connections_) {
+        if (connection->done) continue;
+        if (connection->port->sendInput(report.data(), report.size()) ==
+            VirtualPort::Delivery::dropped)
+            ++dropped_;
+    }
     if (inputSink_) inputSink_(report.data(), report.size());
-    return true;
 }
 
 bool VirtualKOB::receiveFrame(const std::vector<std::uint32_t>& ticks, std::uint32_t carrierHz) {
@@ -357,12 +387,12 @@ bool VirtualKOB::receiveFrame(const std::vector<std::uint32_t>& ticks, std::uint
 }
 
 bool VirtualKOB::pressButtons(const std::vector<std::pair<unsigned char, unsigned char>>& pairs) {
-    std::vector<unsigned char> report{0x10, static_cast<unsigned char>(pairs.size())};
+    std::vector<unsigned char> bytes{report::buttons, static_cast<unsigned char>(pairs.size())};
     for (const auto& pair : pairs) {
-        report.push_back(pair.first);
-        report.push_back(pair.second);
+        bytes.push_back(pair.first);
+        bytes.push_back(pair.second);
     }
-    return sendRaw(report.data(), report.size());
+    return sendRaw(bytes.data(), bytes.size());
 }
 
 bool VirtualKOB::sendRaw(const unsigned char* bytes, std::size_t length) {
@@ -370,7 +400,7 @@ bool VirtualKOB::sendRaw(const unsigned char* bytes, std::size_t length) {
     std::vector<unsigned char> report(bytes, bytes + length);
     {
         std::lock_guard<std::mutex> guard(stateLock_);
-        schedule(Clock::now(), 0, [this, report] { sendInput(report); });
+        schedule(Clock::now(), 0, [this, report] { queueInput(report); });
     }
     wake_.notify_all();
     return true;

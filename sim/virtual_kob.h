@@ -68,6 +68,17 @@ public:
     // Loopback of sent frames into the receiver, and the share of the real
     // air time a transmission takes (0 = at once).
     void configure(bool loopback, unsigned airTimePercent);
+    // Input reports dropped so far because a connection's host did not
+    // read them (its channel was full).
+    unsigned dropped() const { return dropped_; }
+
+    // The input report payloads of one message: head and as many whole
+    // entries (entryWidth bytes each) as fit in the first report, then
+    // whole entries from offset 0 of each following report, as the host
+    // reads them; the rest of each payload is zero.
+    static std::vector<std::vector<unsigned char>> messageReports(
+        const std::vector<unsigned char>& head, const std::vector<unsigned char>& data,
+        std::size_t entryWidth, std::size_t payload);
 
 private:
     struct Connection;
@@ -83,29 +94,38 @@ private:
     void goOnAir();
     void stopTransmission();
     void hear(const std::vector<std::uint32_t>& ticks, std::uint32_t carrierHz);
-    void sendMessage(const std::vector<unsigned char>& head, const std::vector<unsigned char>& data);
-    bool sendInput(const std::vector<unsigned char>& payload);
+    void sendMessage(const std::vector<unsigned char>& head, const std::vector<unsigned char>& data,
+                     std::size_t entryWidth);
+    void queueInput(const std::vector<unsigned char>& payload);
+    void flushInputs(std::unique_lock<std::mutex>& lock);
+    void deliverInput(const std::vector<unsigned char>& report);
     void schedule(std::chrono::steady_clock::time_point at, std::uint64_t transmission,
                   std::function<void()> action);
-    void reapConnections();
+    void reapConnections(bool all);
 
     const std::string serial_;
     const std::uint32_t version_;
     const std::uint32_t payload_;
 
-    // Connections and sending.
+    // Connections and sending. No lock is ever held while a thread is
+    // joined or while anything may wait: sends never wait (a full channel
+    // drops the report), ended readers are joined after the lock is let go.
     mutable std::mutex portsLock_;
     std::list<std::unique_ptr<Connection>> connections_;
     std::atomic<bool> connectionEnded_{false};  // a reader is done: join it
     bool detached_ = false;
     std::function<void()> selfDetachListener_;
     InputSink inputSink_;
+    std::atomic<unsigned> dropped_{0};
 
     // Firmware state, guarded by stateLock_; run on the firmware thread.
     std::mutex stateLock_;
     std::condition_variable wake_;
     bool stopping_ = false;
     std::vector<std::vector<unsigned char>> inbox_;
+    // Input reports the firmware made, sent by its thread once it has let
+    // go of stateLock_.
+    std::vector<std::vector<unsigned char>> outbox_;
     std::vector<Timed> timers_;
     std::vector<std::vector<unsigned char>> outputLog_;
     bool loopback_ = true;

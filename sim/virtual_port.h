@@ -27,10 +27,15 @@ public:
     Waitable takeHostReadHandle();
     Waitable takeHostWriteHandle();
 
-    // Device side. Sends one input report: payload is the report without
-    // its report-ID byte, inputLength - 1 bytes. False when the host end
-    // is gone.
-    bool sendInput(const unsigned char* payload, std::size_t length);
+    // What became of an input report the device sent.
+    enum class Delivery {
+        sent,     // the host can read it
+        dropped,  // the host has not read enough: no room, as the kernel drops it
+        gone,     // the host end is closed or the port shut down
+    };
+    // Device side. Sends one input report without waiting: payload is the
+    // report without its report-ID byte, inputLength - 1 bytes.
+    Delivery sendInput(const unsigned char* payload, std::size_t length);
     // Blocks for one output report as the host wrote it (report-ID byte
     // included) and returns its length; -1 once the host end is closed or
     // shutdown() was called.

@@ -70,12 +70,16 @@ Waitable VirtualPort::takeHostWriteHandle() {
     return fd;
 }
 
-bool VirtualPort::sendInput(const unsigned char* payload, std::size_t length) {
-    if (impl_->down || impl_->deviceWrite < 0) return false;
+VirtualPort::Delivery VirtualPort::sendInput(const unsigned char* payload, std::size_t length) {
+    if (impl_->down || impl_->deviceWrite < 0) return Delivery::gone;
     for (;;) {
-        const ssize_t n = send(impl_->deviceWrite, payload, length, MSG_NOSIGNAL);
+        // Never waits: a full channel drops the report, as hidraw drops the
+        // reports a reader does not take.
+        const ssize_t n = send(impl_->deviceWrite, payload, length, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
-        return n == static_cast<ssize_t>(length);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS))
+            return Delivery::dropped;
+        return n == static_cast<ssize_t>(length) ? Delivery::sent : Delivery::gone;
     }
 }
 

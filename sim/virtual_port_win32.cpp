@@ -10,7 +10,7 @@
 // A Windows HID read returns the report with its report-ID byte, so each
 // input message starts with the report ID 0. The device end does its own
 // I/O overlapped and waits on a shutdown event beside it, so shutdown()
-// unblocks a thread inside receiveOutput or sendInput. Unplugging
+// unblocks a thread inside receiveOutput. Unplugging
 // disconnects both pipes: the host's pending and later reads fail with
 // ERROR_PIPE_NOT_CONNECTED (or ERROR_BROKEN_PIPE once the server ends are
 // closed) and its writes fail instead of blocking.
@@ -177,9 +177,9 @@ Waitable VirtualPort::takeHostWriteHandle() {
     return reinterpret_cast<Waitable>(h);
 }
 
-bool VirtualPort::sendInput(const unsigned char* payload, std::size_t length) {
+VirtualPort::Delivery VirtualPort::sendInput(const unsigned char* payload, std::size_t length) {
     Impl& p = *impl_;
-    if (p.unplugged || p.inputLength == 0) return false;
+    if (p.unplugged || p.inputLength == 0) return Delivery::gone;
     std::lock_guard<std::mutex> guard(p.sendLock);
     // [report ID 0, payload...], cut to the input report length as a HID
     // device never delivers more.
@@ -190,8 +190,20 @@ bool VirtualPort::sendInput(const unsigned char* payload, std::size_t length) {
     overlapped.hEvent = p.sendEvent;
     const BOOL started =
         WriteFile(p.inputServer, p.message.data(), static_cast<DWORD>(size), nullptr, &overlapped);
-    DWORD bytes = 0, error = 0;
-    return p.complete(p.inputServer, overlapped, started, bytes, error) && bytes == size;
+    DWORD bytes = 0;
+    if (!started) {
+        if (GetLastError() != ERROR_IO_PENDING) return Delivery::gone;
+        // Never waits: a pipe the host does not empty drops the report, as
+        // the system's HID driver drops the reports a reader does not take.
+        if (WaitForSingleObject(overlapped.hEvent, 0) != WAIT_OBJECT_0) {
+            CancelIoEx(p.inputServer, &overlapped);
+            const BOOL done = GetOverlappedResult(p.inputServer, &overlapped, &bytes, TRUE);
+            if (done && bytes == size) return Delivery::sent;
+            return p.unplugged ? Delivery::gone : Delivery::dropped;
+        }
+    }
+    if (!GetOverlappedResult(p.inputServer, &overlapped, &bytes, TRUE)) return Delivery::gone;
+    return bytes == size ? Delivery::sent : Delivery::gone;
 }
 
 int VirtualPort::receiveOutput(unsigned char* report, std::size_t capacity) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "api/library.h"
 #include "koblib.h"
@@ -73,6 +74,10 @@ ManagerEvents forwarders() {
 constexpr std::uintptr_t kNoNotifier = ~std::uintptr_t(0);
 std::uintptr_t notifierHandle = kNoNotifier;
 std::mutex lifetimeLock;  // open and close from several host threads
+// Closes under way. A close holds lifetimeLock while it waits for the
+// worker, which raises "KOB removed" meanwhile: an open from that callback
+// must not wait for the lock.
+std::atomic<int> closing{0};
 
 DeviceNotifier& notifier() {
     static const std::unique_ptr<DeviceNotifier> instance = libraryDeviceNotifier();
@@ -89,10 +94,29 @@ void setFirstSlots(kob_status_cb status, kob_ir_sent_cb irSent, kob_ir_received_
     slots.digitalIO = digitalIO;
 }
 
+// Takes lifetimeLock for an open. On the worker (an open from inside a
+// callback) it gives up while a close is under way, since that close waits
+// for this very thread: the open is refused, and the library is closed
+// when kob_close returns.
+bool lockForOpen(std::unique_lock<std::mutex>& guard) {
+    if (!libraryManager().onWorkerThread()) {
+        guard.lock();
+        return true;
+    }
+    while (!guard.try_lock()) {
+        if (closing > 0) return false;
+        std::this_thread::yield();  // another open holds it for a moment
+    }
+    if (closing == 0) return true;
+    guard.unlock();
+    return false;
+}
+
 template <typename Setter>
 void* openLibrary(Setter setSlots) {
     try {
-        std::lock_guard<std::mutex> guard(lifetimeLock);
+        std::unique_lock<std::mutex> guard(lifetimeLock, std::defer_lock);
+        if (!lockForOpen(guard)) return nullptr;
         setSlots();
         libraryManager().startWorker();
         if (notifierHandle == kNoNotifier) {
@@ -170,6 +194,10 @@ KOB_API void KOB_CALL kob_close(void) {
     try {
         // From a callback this would wait for its own thread: do nothing.
         if (koblib::libraryManager().onWorkerThread()) return;
+        struct Closing {
+            Closing() { ++koblib::closing; }
+            ~Closing() { --koblib::closing; }
+        } mark;
         std::lock_guard<std::mutex> guard(koblib::lifetimeLock);
         if (koblib::notifierHandle != koblib::kNoNotifier) {
             koblib::notifier().stop(5000);

@@ -27,6 +27,18 @@ constexpr unsigned char blink = 0x27;             // payload: value cut to 8 bit
 constexpr unsigned char bootloader = 0xFE;        // start the device's bootloader
 }  // namespace command
 
+// Input report types, payload byte 0 of a report that begins a message; a
+// type names the parser that decodes it.
+namespace report {
+constexpr unsigned char irReceived = 0x0A;  // received IR signal, may span reports
+constexpr unsigned char modulation = 0x0B;  // measured carrier: cycles, total
+constexpr unsigned char rawLearn = 0x0C;    // raw learned pulses, may span reports
+constexpr unsigned char irSent = 0x0F;      // IR transmission finished: status
+constexpr unsigned char buttons = 0x10;     // button states: (button, value) pairs
+constexpr unsigned char digitalIO = 0x20;   // digital I/O state: first, second
+constexpr unsigned char wakeupInfo = 0x26;  // wake-up information, may span reports
+}  // namespace report
+
 // Longest wake-code block the device takes; a longer one is refused.
 constexpr std::size_t maxWakeCodeLength = 255;
 // Most block bytes one wake-code chunk carries.

@@ -33,11 +33,22 @@ void HIDDevice::writeReport(const unsigned char* payload, std::uint32_t length,
     for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
         if (writeOnce(outputBuffer_.data(), identity_.outputReportLength)) return;
     }
+    reportDropped(kWriteAttempts);
 }
 
 bool HIDDevice::writeOutputBuffer() {
     if (outputBuffer_.empty()) return false;
-    return writeOnce(outputBuffer_.data(), identity_.outputReportLength);
+    if (writeOnce(outputBuffer_.data(), identity_.outputReportLength)) return true;
+    reportDropped(1);
+    return false;
+}
+
+void HIDDevice::reportDropped(int attempts) {
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "HIDDevice (writeReport): report 0x%02X dropped after %d attempt%s\n",
+                  outputBuffer_[1], attempts, attempts == 1 ? "" : "s");
+    debugOutput(text);
 }
 
 }  // namespace koblib

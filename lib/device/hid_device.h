@@ -51,7 +51,8 @@ public:
 
     // Writes one output report: byte 0 = 0, byte 1 = command, the payload
     // from byte 2 (the bytes after it keep what the previous report left).
-    // Up to 4 attempts; the outcome is not reported. Throws
+    // Up to 4 attempts, each bounded in time; a report that fails them all
+    // is dropped with a debug output line and not reported. Throws
     // std::length_error("Too much data for buffer") when the payload does
     // not fit, writing nothing.
     void writeReport(const unsigned char* payload, std::uint32_t length, unsigned char command);
@@ -77,7 +78,12 @@ private:
     bool querySerial(std::string& serial);  // per system
     // "HIDDevice (<where>): Last Error: <error>" on the debug output.
     static void reportError(const char* where, int error);
+    // One bounded write attempt: false when it failed or the device took
+    // no report within the system's deadline.
     bool writeOnce(const unsigned char* data, std::uint32_t length);  // per system
+    // "HIDDevice (writeReport): report 0x<command> dropped after <n>
+    // attempts" on the debug output.
+    void reportDropped(int attempts);
 
     Waitable readHandle_;
     Waitable writeHandle_;

@@ -1,11 +1,13 @@
 // hidraw: a non-blocking read fd (its readability is the read event) and
-// a blocking write fd. A read returns one report without the report-ID
+// a write fd whose writes wait a bounded time. A read returns one report without the report-ID
 // byte, so it goes to inputBuffer + 1 and byte 0 stays the report ID 0; a
 // write starts with the report-ID byte 0, which the driver strips.
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include "device/hid_device.h"
 
@@ -61,16 +63,35 @@ int HIDDevice::finishRead() {
     }
 }
 
+namespace {
+// How long one write attempt waits for the device to take the report: a
+// device that takes none for this long has stopped reading its endpoint.
+constexpr int kWriteDeadlineMs = 50;
+}  // namespace
+
 bool HIDDevice::writeOnce(const unsigned char* data, std::uint32_t length) {
     const int fd = static_cast<int>(writeHandle_);
     if (fd < 0) return false;
+    // The attempt is bounded: write without waiting, and while there is no
+    // room wait for it until the deadline, so that a device that stops
+    // taking reports cannot hold the worker (and kob_close) for ever.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteDeadlineMs);
     for (;;) {
         // send() keeps a vanished peer of a socket channel from raising
-        // SIGPIPE; a hidraw node is no socket and takes write().
-        ssize_t n = send(fd, data, length, MSG_NOSIGNAL);
+        // SIGPIPE; a hidraw node is no socket and takes write() (its driver
+        // bounds the transfer itself).
+        ssize_t n = send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == ENOTSOCK) n = write(fd, data, length);
         if (n < 0 && errno == EINTR) continue;
-        return n == static_cast<ssize_t>(length);
+        if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            return n == static_cast<ssize_t>(length);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd writable{fd, POLLOUT, 0};
+        if (poll(&writable, 1, static_cast<int>(left.count())) < 0 && errno != EINTR)
+            return false;
     }
 }
 

@@ -53,13 +53,13 @@ void KOB::routeReport() {
     const unsigned char* report = device->inputBuffer();
     if (!currentParser) {
         switch (report[1]) {
-            case 0x0A: currentParser = irReceiveParser; break;
-            case 0x0B: currentParser = irModulationParser; break;
-            case 0x0C: currentParser = irRawLearnParser; break;
-            case 0x0F: currentParser = irSendParser; break;
-            case 0x10: currentParser = buttonPressParser; break;
-            case 0x20: currentParser = digitalIOParser; break;
-            case 0x26: currentParser = wakeupParser; break;
+            case report::irReceived: currentParser = irReceiveParser; break;
+            case report::modulation: currentParser = irModulationParser; break;
+            case report::rawLearn: currentParser = irRawLearnParser; break;
+            case report::irSent: currentParser = irSendParser; break;
+            case report::buttons: currentParser = buttonPressParser; break;
+            case report::digitalIO: currentParser = digitalIOParser; break;
+            case report::wakeupInfo: currentParser = wakeupParser; break;
             default: currentParser = unknownParser; break;
         }
     }

@@ -40,7 +40,8 @@ SIM='25 kobsim_attach
 28 kobsim_buttons
 29 kobsim_input
 30 kobsim_outputs
-31 kobsim_configure'
+31 kobsim_configure
+32 kobsim_dropped'
 
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT

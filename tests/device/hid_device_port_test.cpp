@@ -98,7 +98,7 @@ TEST_F(HIDDevicePort, ReadsWholeInputReportsWithTheReportIdByte) {
     EXPECT_EQ(device->finishRead(), 0);
 
     const Bytes first = pattern(kLength - 1, 0x0A);
-    ASSERT_TRUE(port.sendInput(first.data(), first.size()));
+    ASSERT_EQ(port.sendInput(first.data(), first.size()), VirtualPort::Delivery::sent);
     ASSERT_EQ(readReport(), static_cast<int>(kLength));
     Bytes expected{0x00};
     expected.insert(expected.end(), first.begin(), first.end());
@@ -107,7 +107,7 @@ TEST_F(HIDDevicePort, ReadsWholeInputReportsWithTheReportIdByte) {
     // The next cycle reads the next report, not the previous one again.
     ASSERT_TRUE(device->startRead());
     const Bytes second = pattern(kLength - 1, 0x0F);
-    ASSERT_TRUE(port.sendInput(second.data(), second.size()));
+    ASSERT_EQ(port.sendInput(second.data(), second.size()), VirtualPort::Delivery::sent);
     ASSERT_EQ(readReport(), static_cast<int>(kLength));
     expected.assign(1, 0x00);
     expected.insert(expected.end(), second.begin(), second.end());
@@ -116,7 +116,7 @@ TEST_F(HIDDevicePort, ReadsWholeInputReportsWithTheReportIdByte) {
 
 TEST_F(HIDDevicePort, ReportWaitingBeforeTheReadIsCollectedTheSameWay) {
     const Bytes report = pattern(kLength - 1, 0x20);
-    ASSERT_TRUE(port.sendInput(report.data(), report.size()));
+    ASSERT_EQ(port.sendInput(report.data(), report.size()), VirtualPort::Delivery::sent);
     ASSERT_TRUE(device->startRead());
     ASSERT_EQ(readReport(), static_cast<int>(kLength));
     Bytes expected{0x00};
@@ -182,7 +182,28 @@ TEST_F(HIDDevicePort, UnpluggingFailsThePendingReadAndLaterWrites) {
     const unsigned char ab[] = {1, 2};
     device->writeReport(ab, 2, 0x20);  // all attempts fail, nothing reported
     EXPECT_FALSE(device->writeOutputBuffer());
-    EXPECT_FALSE(port.sendInput(ab, 2));
+    EXPECT_EQ(port.sendInput(ab, 2), VirtualPort::Delivery::gone);
+}
+
+TEST_F(HIDDevicePort, DeviceThatStopsReadingMakesWritesDropNotBlock) {
+    // The device side never reads: once its channel is full every report
+    // is dropped after its attempts, with a line, and the writer goes on.
+    DebugCapture capture;
+    const std::string dropped = "HIDDevice (writeReport): report 0x20 dropped after 4 attempts";
+    const unsigned char ab[] = {0x01, 0x02};
+    int writes = 0;
+    while (capture.text().find(dropped) == std::string::npos && writes < 100000) {
+        device->writeReport(ab, 2, 0x20);
+        ++writes;
+    }
+    ASSERT_NE(capture.text().find(dropped), std::string::npos) << writes << " writes";
+    EXPECT_FALSE(device->writeOutputBuffer());
+    EXPECT_NE(capture.text().find("report 0x20 dropped after 1 attempt\n"), std::string::npos);
+
+    // Once the device takes a report there is room again: the next write
+    // goes out whole.
+    ASSERT_EQ(receive().size(), kLength);
+    EXPECT_TRUE(device->writeOutputBuffer());
 }
 
 TEST_F(HIDDevicePort, ShutdownUnblocksTheDeviceSideReceive) {
@@ -201,7 +222,7 @@ TEST_F(HIDDevicePort, DestroyingTheDeviceWithAReadOutstandingClosesItsHandles) {
     device.reset();
     // The host end is gone: the device side can no longer deliver reports.
     const Bytes report = pattern(kLength - 1, 0x01);
-    EXPECT_FALSE(port.sendInput(report.data(), report.size()));
+    EXPECT_EQ(port.sendInput(report.data(), report.size()), VirtualPort::Delivery::gone);
     unsigned char buffer[kLength];
     EXPECT_EQ(port.receiveOutput(buffer, sizeof buffer), -1);
 }

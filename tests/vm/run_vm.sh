@@ -12,8 +12,14 @@
 #                   (for example libhidapi-hidraw.so.0), copied in with its
 #                   own dependencies; one the host lacks is left out
 #   --timeout S     hard limit for the whole VM run (default 240)
+#   --boot-timeout S  limit for the guest to reach its init, which prints
+#                   a first line at once (default 40); a guest that stays
+#                   silent longer is a failure, not a wait for --timeout
 # Environment: KOBLIB_VM_CACHE, the kernel cache (default
-# ${XDG_CACHE_HOME:-~/.cache}/koblib-vm).
+# ${XDG_CACHE_HOME:-~/.cache}/koblib-vm); KOBLIB_VM_ACCEL=tcg|kvm picks
+# the accelerator (default: KVM when /dev/kvm is usable and a KVM guest
+# reaches its init within a few seconds, else TCG); KOBLIB_VM_APPEND,
+# extra kernel arguments (for example to test a boot that hangs).
 #
 # Exit status: 0 when the program passed; 77 (skipped) when qemu, busybox,
 # cpio or a kernel cannot be had, or the program itself skipped; 1 on a
@@ -21,10 +27,12 @@
 set -uo pipefail
 
 readonly verdict_tag="KOBLIB-VM-EXIT"
+readonly booted_tag="KOBLIB-VM-INIT"
 work=""
 modules=""
 libs=()
 timeout_s=240
+boot_timeout_s=40
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -32,6 +40,7 @@ while [ $# -gt 0 ]; do
     --modules) modules=$2; shift 2 ;;
     --lib) libs+=("$2"); shift 2 ;;
     --timeout) timeout_s=$2; shift 2 ;;
+    --boot-timeout) boot_timeout_s=$2; shift 2 ;;
     --) shift; break ;;
     -*) echo "run_vm.sh: unknown option $1" >&2; exit 2 ;;
     *) break ;;
@@ -189,6 +198,7 @@ args=""
 for a in "${program_args[@]}"; do args+=" '${a//\'/\'\\\'\'}'"; done
 cat >"$root/init" <<EOF
 #!/bin/busybox sh
+/bin/busybox echo "$booted_tag"
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -211,45 +221,119 @@ chmod +x "$root/init"
 
 # ----------------------------------------------------------------- boot
 log="$work/console.log"
-: >"$log"
 qemu_pid=""
 watchdog_pid=""
-cleanup() {
+tail_pid=""
+stop_vm() {
   [ -n "$watchdog_pid" ] && kill "$watchdog_pid" 2>/dev/null
+  watchdog_pid=""
   if [ -n "$qemu_pid" ] && kill -0 "$qemu_pid" 2>/dev/null; then
     kill -KILL "$qemu_pid" 2>/dev/null
     wait "$qemu_pid" 2>/dev/null
   fi
+  qemu_pid=""
+  [ -n "$tail_pid" ] && { kill "$tail_pid" 2>/dev/null; wait "$tail_pid" 2>/dev/null; }
+  tail_pid=""
 }
-trap cleanup EXIT
+trap stop_vm EXIT
 trap 'exit 1' INT TERM HUP
 
-# KVM where this machine offers it, else TCG (about 6 s to boot).
-accel=(-accel tcg)
-[ -w /dev/kvm ] && accel=(-accel kvm -accel tcg)
-start=$(date +%s)
-"$qemu" -machine pc "${accel[@]}" -m 512 -smp 1 -nodefaults -no-user-config \
-  -display none -serial "file:$log" -no-reboot \
-  -kernel "$kernel_dir/vmlinuz" -initrd "$work/initramfs.cpio" \
-  -append "console=ttyS0 quiet loglevel=3 panic=-1" </dev/null &
-qemu_pid=$!
-# The hard limit: kills qemu even if this script itself is killed.
-(
-  trap 'kill "$sleeper" 2>/dev/null; exit 0' TERM
-  sleep "$timeout_s" &
-  sleeper=$!
-  wait "$sleeper" && kill -KILL "$qemu_pid" 2>/dev/null
-) </dev/null >/dev/null 2>&1 &
-watchdog_pid=$!
-tail -n +1 -f --pid="$qemu_pid" "$log" 2>/dev/null | tr -d '\r'
-wait "$qemu_pid"
-status=$?
-qemu_pid=""
-echo "(VM ran $(($(date +%s) - start)) s)"
+last_lines() {
+  echo "last console lines (accelerator $1):"
+  if [ -s "$log" ]; then tr -d '\r' <"$log" | tail -n 15 | sed 's/^/  | /'; else echo "  (none: the guest printed nothing)"; fi
+}
 
-[ "$status" -eq 137 ] && fail "time-out: the VM was stopped after ${timeout_s} s"
+# Boots once with accelerator $1 ("kvm" or "tcg"); the guest must reach
+# its init within $2 seconds. Sets vm_status to qemu's exit status, 137
+# when the hard limit stopped it, or "silent" when init was not reached.
+boot() {
+  local accel=$1 boot_limit=$2 waited=0
+  : >"$log"
+  local start
+  start=$(date +%s)
+  "$qemu" -machine pc -accel "$accel" -m 512 -smp 1 -nodefaults -no-user-config \
+    -display none -serial "file:$log" -no-reboot \
+    -kernel "$kernel_dir/vmlinuz" -initrd "$work/initramfs.cpio" \
+    -append "console=ttyS0 quiet loglevel=3 panic=-1 ${KOBLIB_VM_APPEND:-}" </dev/null &
+  qemu_pid=$!
+  # The hard limit: kills qemu even if this script itself is killed.
+  (
+    trap 'kill "$sleeper" 2>/dev/null; exit 0' TERM
+    sleep "$timeout_s" &
+    sleeper=$!
+    wait "$sleeper" && kill -KILL "$qemu_pid" 2>/dev/null
+  ) </dev/null >/dev/null 2>&1 &
+  watchdog_pid=$!
+  tail -n +1 -f --pid="$qemu_pid" "$log" 2>/dev/null | tr -d '\r' &
+  tail_pid=$!
+  # A guest that never reaches init (a hanging accelerator, a kernel that
+  # stops) is found here within the boot limit.
+  while ! grep -q "^$booted_tag" "$log" 2>/dev/null; do
+    kill -0 "$qemu_pid" 2>/dev/null || break
+    if [ "$waited" -ge $((boot_limit * 5)) ]; then
+      stop_vm
+      vm_status=silent
+      echo "(VM with $accel did not reach its init within ${boot_limit} s)"
+      return
+    fi
+    sleep 0.2
+    waited=$((waited + 1))
+  done
+  wait "$qemu_pid"
+  vm_status=$?
+  qemu_pid=""
+  wait "$tail_pid" 2>/dev/null
+  tail_pid=""
+  [ -n "$watchdog_pid" ] && kill "$watchdog_pid" 2>/dev/null
+  watchdog_pid=""
+  echo "(VM ran $(($(date +%s) - start)) s with $accel)"
+}
+
+# The accelerator: KVM only where /dev/kvm can be opened and a KVM guest
+# proves itself by reaching init quickly; a KVM that hangs is remembered
+# in the kernel cache for this host kernel, so that later runs go to TCG
+# at once.
+kvm_broken="$cache/kvm-unusable"
+case "${KOBLIB_VM_ACCEL:-auto}" in
+  tcg) candidates=(tcg) ;;
+  kvm) [ -r /dev/kvm ] && [ -w /dev/kvm ] || fail "KOBLIB_VM_ACCEL=kvm but /dev/kvm cannot be opened"
+       candidates=(kvm) ;;
+  auto) candidates=(tcg)
+        if [ -r /dev/kvm ] && [ -w /dev/kvm ] &&
+           [ "$(cat "$kvm_broken" 2>/dev/null)" != "$(uname -r)" ]; then candidates=(kvm tcg); fi ;;
+  *) fail "KOBLIB_VM_ACCEL must be tcg or kvm, not '$KOBLIB_VM_ACCEL'" ;;
+esac
+for accel in "${candidates[@]}"; do
+  limit=$boot_timeout_s
+  # A working KVM reaches init in about a second; a probe of a few
+  # seconds decides whether TCG has to take over.
+  [ "$accel" = kvm ] && [ ${#candidates[@]} -gt 1 ] && limit=10
+  echo "(VM accelerator: $accel)"
+  boot "$accel" "$limit"
+  [ "$vm_status" = silent ] || break
+  if [ "$accel" = kvm ] && [ ${#candidates[@]} -gt 1 ]; then
+    last_lines kvm
+    echo "KVM guest stayed silent: falling back to TCG"
+  fi
+done
+# Remember a KVM that hung only when TCG then booted the same guest.
+if [ ${#candidates[@]} -gt 1 ] && [ "$accel" = tcg ] && [ "$vm_status" != silent ]; then
+  uname -r >"$kvm_broken" 2>/dev/null && echo "(KVM is not used again on this host kernel: $kvm_broken)"
+fi
+
+if [ "$vm_status" = silent ]; then
+  last_lines "$accel"
+  fail "the VM ($accel) did not reach its init within ${limit} s"
+fi
+if [ "$vm_status" -eq 137 ]; then
+  last_lines "$accel"
+  fail "time-out: the VM ($accel) was stopped after ${timeout_s} s"
+fi
 verdict=$(tr -d '\r' <"$log" | sed -n "s/^$verdict_tag \([0-9]*\)\$/\1/p" | tail -n1)
-[ -n "$verdict" ] || fail "no verdict on the console (qemu exit $status)"
+if [ -z "$verdict" ]; then
+  last_lines "$accel"
+  fail "no verdict on the console (qemu exit $vm_status, accelerator $accel)"
+fi
 case "$verdict" in
   0) exit 0 ;;
   77) echo "skipped inside the VM"; exit 77 ;;
