@@ -136,6 +136,7 @@ TEST_F(ApiTest, HostThreadsPostWhileDevicesComeAndGoAndTheLibraryReopens) {
         if (d.first >= kFirstCommand && d.first < kFirstCommand + kThreads)
             answered[{d.serial, d.first}].push_back(d.second);
     const int total = kCommands + kFinalCommands;
+    std::map<std::string, int> lateAnswers;
     for (int t = 0; t < kThreads; ++t) {
         const std::string what = " thread " + std::to_string(t);
         const auto key = std::make_pair(stableSerial(t % kStable), kFirstCommand + t);
@@ -150,16 +151,27 @@ TEST_F(ApiTest, HostThreadsPostWhileDevicesComeAndGoAndTheLibraryReopens) {
         int late = 0;
         for (int v : got)
             late += v >= kCommands;
-        EXPECT_EQ(late, kFinalCommands) << key.first << what;
+        EXPECT_LE(late, kFinalCommands) << key.first << what;
+        lateAnswers[key.first] += late;
         expectInOrderOnce(answered[{churnSerial(t % kChurning), kFirstCommand + t}], false, total,
                           churnSerial(t % kChurning) + what);
+    }
+    // A device drops the reports the library does not read in time, as
+    // hardware does: every answer after the last open came or was dropped.
+    unsigned int dropped = 0;
+    for (int i = 0; i < kStable; ++i) {
+        const std::string serial = stableSerial(i);
+        dropped += kobsim_dropped(serial.c_str());
+        EXPECT_GE(lateAnswers[serial] + static_cast<int>(kobsim_dropped(serial.c_str())),
+                  kThreads / kStable * kFinalCommands)
+            << serial;
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf(
-        "stress: %d commands, %zu digital events, %d attach/detach cycles, %d open/close "
-        "cycles, %.1f s\n",
-        posted.load(), e.digital.size(), plugs, opens, seconds);
+        "stress: %d commands, %zu digital events, %u reports dropped, %d attach/detach "
+        "cycles, %d open/close cycles, %.1f s\n",
+        posted.load(), e.digital.size(), dropped, plugs, opens, seconds);
 
     kob_close();
     for (int i = 0; i < kStable; ++i)
