@@ -31,5 +31,6 @@ if [ "$mode" = regress ]; then
 fi
 work=$dir/corpus/$name
 mkdir -p "$work"
-exec "$fuzzer" -max_total_time="$5" -print_final_stats=1 -timeout=20 -rss_limit_mb=4096 \
+# A single input that runs a minute is a hang.
+exec "$fuzzer" -max_total_time="$5" -print_final_stats=1 -timeout=60 -rss_limit_mb=4096 \
   -artifact_prefix="$dir/crash-$name-" "$work" "$here/corpus/$name"
