@@ -77,17 +77,36 @@ TEST_F(ApiTest, GarbageInEveryReportTypeLeavesTheDeviceInService) {
     const unsigned char types[] = {0x0A, 0x0B, 0x0C, 0x0F, 0x10, 0x20, 0x26, 0x00, 0xFF};
     unsigned char report[64];
     const unsigned char zeros[64] = {};
+    unsigned char probe = 0;
+    // Heard again: a collecting parser takes up to eight more reports as
+    // the rest of its message, so zero reports fill it before a digital
+    // I/O answer is waited for. The device drops what the library does not
+    // read in time, so a filling may fall short: then fill again.
+    auto heard = [&] {
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            for (int i = 0; i < 9; ++i)
+                kobsim_input(device.name(), zeros, sizeof zeros);
+            const unsigned char value = ++probe;
+            kob_digitalIO(device.name(), 0xE0, value);
+            if (recorder->waitFor(
+                    [&](const RecordedEvents& e) {
+                        for (const auto& d : e.digital)
+                            if (d.first == 0xE0 && d.second == value) return true;
+                        return false;
+                    },
+                    std::chrono::seconds(3)))
+                return true;
+        }
+        return false;
+    };
     for (int round = 0; round < 20; ++round) {
         for (unsigned char type : types) {
             for (unsigned char& b : report)
                 b = static_cast<unsigned char>(random());
             report[0] = type;
             ASSERT_EQ(kobsim_input(device.name(), report, sizeof report), 0);
-            // A collecting parser takes up to eight more reports as the
-            // rest of its message: fill them, so that the fence is heard.
-            for (int i = 0; i < 9; ++i)
-                ASSERT_EQ(kobsim_input(device.name(), zeros, sizeof zeros), 0);
-            ASSERT_TRUE(fence(device.serial())) << "type " << int(type) << " round " << round;
+            ASSERT_TRUE(heard()) << "type " << int(type) << " round " << round << ", "
+                                 << kobsim_dropped(device.name()) << " reports dropped";
         }
     }
     const RecordedEvents e = recorder->snapshot();
