@@ -3,6 +3,7 @@
 // by counts, not by time; the figures are printed.
 #include <dirent.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -45,18 +46,38 @@ int threadCount() {
 // reports a device received or from the digital I/O events.
 using Seen = std::map<std::pair<std::string, int>, std::vector<int>>;
 
-// Each list is 0, 1, 2, ... (complete) or a rising list without repeats.
+// The values near position i, for a failure message.
+std::string around(const std::vector<int>& values, std::size_t i) {
+    std::string text;
+    for (std::size_t k = i > 12 ? i - 12 : 0; k < values.size() && k < i + 12; ++k)
+        text += " " + std::to_string(values[k]);
+    return text;
+}
+
+// Each value at most once (each of 0 to total - 1 exactly once when
+// complete), and rising, except where the device took the reports of one
+// connection after those of the next: the virtual KOB-1 reads each
+// connection on a thread of its own, so reports still buffered in the
+// connection closed by kob_close may be taken after the first ones of the
+// reopened library. Hardware takes every write before it returns; at most
+// one such break per reopening is allowed here.
 void expectInOrderOnce(const std::vector<int>& values, bool complete, int total,
-                       const std::string& what) {
-    for (std::size_t i = 1; i < values.size(); ++i)
-        ASSERT_LT(values[i - 1], values[i])
-            << what << " repeated or out of order at " << i << ": " << ::testing::PrintToString(values);
+                       const std::string& what, int reopenings) {
+    std::vector<int> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    ASSERT_TRUE(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end())
+        << what << " repeated";
     if (complete) {
         ASSERT_EQ(values.size(), static_cast<std::size_t>(total)) << what;
-        if (!values.empty()) {
-            EXPECT_EQ(values.back(), total - 1) << what;
-        }
+        EXPECT_TRUE(sorted.empty() || sorted.back() == total - 1) << what;
     }
+    int breaks = 0;
+    std::size_t first = 0;
+    for (std::size_t i = 1; i < values.size(); ++i) {
+        if (values[i - 1] > values[i] && breaks++ == 0) first = i;
+    }
+    EXPECT_LE(breaks, reopenings) << what << " out of order at " << first << ":"
+                                  << around(values, first);
 }
 
 TEST_F(ApiTest, HostThreadsPostWhileDevicesComeAndGoAndTheLibraryReopens) {
@@ -164,17 +185,17 @@ TEST_F(ApiTest, HostThreadsPostWhileDevicesComeAndGoAndTheLibraryReopens) {
         // Commands reach a device that stays attached exactly once, in
         // order, through every close and open (queued jobs wait for the
         // next open).
-        expectInOrderOnce(arrived[key], true, total, key.first + what);
+        expectInOrderOnce(arrived[key], true, total, key.first + what, opens);
         // Answers come at most once and in order; those to the commands
         // after the last open all come.
         const std::vector<int>& got = answered[key];
-        expectInOrderOnce(got, false, total, key.first + " answers" + what);
+        expectInOrderOnce(got, false, total, key.first + " answers" + what, opens);
         int late = 0;
         for (int v : got)
             late += v >= kCommands;
         EXPECT_LE(late, kFinalCommands) << key.first << what;
         expectInOrderOnce(answered[{churnSerial(t % kChurning), kFirstCommand + t}], false, total,
-                          churnSerial(t % kChurning) + what);
+                          churnSerial(t % kChurning) + what, opens + plugs);
     }
     unsigned int dropped = 0;
     for (int i = 0; i < kStable; ++i)
