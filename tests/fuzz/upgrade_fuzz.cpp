@@ -35,6 +35,7 @@ struct Session {
     bool readBackWrong = false;  // a read-back differed from the file
     bool leaveSent = false;
     bool identified = false;  // "S" was answered with the identity
+    bool dataNext = false;    // the next write is the block of a "B"
 } session;
 
 void writeHexFile() {
@@ -62,7 +63,13 @@ void hear(const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         session.sent += static_cast<char>(bytes[i]);
     if (count == 0) return;
+    // The block after "B" is data, whatever its bytes look like.
+    if (session.dataNext) {
+        session.dataNext = false;
+        return;
+    }
     const char c = static_cast<char>(bytes[0]);
+    if (c == 'B' && count == 4) session.dataNext = true;
     if (c == 'A' && count == 3) session.address = 2u * (bytes[1] * 256u + bytes[2]);
     if (c == 'g' && count == 4) session.asked = bytes[1] * 256u + bytes[2];
     if (c == 'E' && count == 1) {
