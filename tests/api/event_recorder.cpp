@@ -39,10 +39,13 @@ template <typename Event, typename Hook>
 void EventRecorder::record(Event event, std::vector<Event> RecordedEvents::*list, const char* slot,
                            const Hook& hook) {
     Hook run;
+    std::function<void(const char*)> runSlot;
     {
         std::lock_guard<std::mutex> guard(lock_);
         run = hook;
+        runSlot = slotHook_;
     }
+    if (runSlot) runSlot(slot);
     if (run) run(event);
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -168,6 +171,11 @@ void EventRecorder::setSentHook(std::function<void(const SentEvent&)> hook) {
 void EventRecorder::setDigitalHook(std::function<void(const DigitalEvent&)> hook) {
     std::lock_guard<std::mutex> guard(lock_);
     digitalHook_ = std::move(hook);
+}
+
+void EventRecorder::setSlotHook(std::function<void(const char*)> hook) {
+    std::lock_guard<std::mutex> guard(lock_);
+    slotHook_ = std::move(hook);
 }
 
 }  // namespace koblib

@@ -117,6 +117,9 @@ class EventRecorder {
     void setStatusHook(std::function<void(const StatusEvent&)> hook);
     void setSentHook(std::function<void(const SentEvent&)> hook);
     void setDigitalHook(std::function<void(const DigitalEvent&)> hook);
+    // Runs inside every callback, before the slot's own hook, with the
+    // slot's name ("status", "sent", ...).
+    void setSlotHook(std::function<void(const char* slot)> hook);
 
   private:
     void noteNullPointer();
@@ -130,6 +133,7 @@ class EventRecorder {
     std::function<void(const StatusEvent&)> statusHook_;
     std::function<void(const SentEvent&)> sentHook_;
     std::function<void(const DigitalEvent&)> digitalHook_;
+    std::function<void(const char*)> slotHook_;
 };
 
 }  // namespace koblib

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -266,6 +267,40 @@ INSTANTIATE_TEST_SUITE_P(
         UpgradeFault{"ReadBackCorrupted", withFault(FaultKind::kWrongFirstByte, 'g', 1), -7,
                      "bABABABAgS"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Every fault kind at every step of a clean upgrade: the result follows
+// from the phase of the step, and "E" goes out only when nothing failed.
+TEST_F(UpgradeOverPty, EveryFaultKindAtEveryStep) {
+    start();
+    const std::string hex = firmware(0, byteRun(0, 300));
+    ASSERT_EQ(runUpgrade(hex), kUpgradeOk);
+    std::string steps = settled().commands();
+    steps.pop_back();  // the probe's "S"
+    const FaultKind kinds[] = {FaultKind::kWrongFirstByte, FaultKind::kWrongLastByte,
+                               FaultKind::kNoAnswer, FaultKind::kShortAnswer, FaultKind::kHangUp};
+    std::map<char, int> seen;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const char command = steps[i];
+        const int occurrence = ++seen[command];
+        const bool verifying = steps.find('g') <= i + (command == 'A');
+        for (const FaultKind kind : kinds) {
+            SCOPED_TRACE(std::string("step ") + std::to_string(i) + " " + command + " kind " +
+                         std::to_string(static_cast<int>(kind)));
+            start(withFault(kind, command, occurrence));
+            int expected = verifying ? kUpgradeVerifyFailed : kUpgradeWriteFailed;
+            if (command == 'b')
+                expected =
+                    kind == FaultKind::kHangUp ? kUpgradeQueryReadFailed : kUpgradeNoBlockSupport;
+            // A changed last byte of the block size is another usable size.
+            if (command == 'b' && kind == FaultKind::kWrongLastByte) expected = kUpgradeOk;
+            if (command == 'E') expected = kUpgradeOk;  // nothing is read after "E"
+            const int result = runUpgrade(hex);
+            EXPECT_EQ(result, expected);
+            if (kind == FaultKind::kHangUp) continue;  // the line is gone
+            EXPECT_EQ(settled().left(), result == kUpgradeOk);
+        }
+    }
+}
 
 TEST_F(UpgradeOverPty, LineHungUpWhileReadingTheBlockSize) {
     start(withFault(FaultKind::kHangUp, 'b', 1));
