@@ -95,8 +95,8 @@ class Writers {
     bool send(VirtualPort& port, const std::vector<unsigned char>& r) {
         for (;;) {
             const auto delivery = port.sendInput(r.data(), r.size());
-            if (delivery == VirtualPort::Delivery::sent) return true;
-            if (delivery == VirtualPort::Delivery::gone || stop_) return false;
+            if (delivery == VirtualPort::Delivery::kSent) return true;
+            if (delivery == VirtualPort::Delivery::kGone || stop_) return false;
             std::this_thread::yield();
         }
     }

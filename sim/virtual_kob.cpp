@@ -158,7 +158,7 @@ void VirtualKOB::firmwareLoop() {
             reports.swap(inbox_);
             bool selfDetach = false;
             for (const auto& report : reports) {
-                if (report.size() > 1 && report[1] == command::bootloader) {
+                if (report.size() > 1 && report[1] == command::kBootloader) {
                     selfDetach = true;
                     break;  // the device has left; later reports are not heard
                 }
@@ -202,7 +202,7 @@ void VirtualKOB::handleOutput(const std::vector<unsigned char>& r) {
     const unsigned char command = r[1];
     auto at = [&](std::size_t i) -> unsigned char { return i < r.size() ? r[i] : 0; };
     switch (command) {
-        case command::irSend: {
+        case command::kIRSend: {
             const unsigned char flags = at(2);
             std::size_t count = at(3);
             std::size_t pos = 4;
@@ -217,30 +217,30 @@ void VirtualKOB::handleOutput(const std::vector<unsigned char>& r) {
             if (flags & 0x02) goOnAir();
             break;
         }
-        case command::stop:
+        case command::kStop:
             stopTransmission();
             break;
-        case command::modulationOn:
+        case command::kModulationOn:
             measuring_ = true;
             break;
-        case command::modulationOff:
+        case command::kModulationOff:
             measuring_ = false;
             break;
-        case command::rawLearnStart:
+        case command::kRawLearnStart:
             rawLearning_ = true;
             break;
-        case command::rawLearnStop:
+        case command::kRawLearnStop:
             rawLearning_ = false;
             break;
-        case command::digitalIO:
-            queueInput({report::digitalIO, at(2), at(3)});
+        case command::kDigitalIO:
+            queueInput({report::kDigitalIO, at(2), at(3)});
             break;
-        case command::wakeEnable:
+        case command::kWakeEnable:
             wakeEnabled_ = at(2) != 0;
             break;
-        case command::wakeChunk:
-        case command::wakeChunkFlagged: {  // a chunk of wake block 0 / 1
-            auto& block = wakeBlocks_[command - command::wakeChunk];
+        case command::kWakeChunk:
+        case command::kWakeChunkFlagged: {  // a chunk of wake block 0 / 1
+            auto& block = wakeBlocks_[command - command::kWakeChunk];
             const std::size_t offset = at(2);
             const std::size_t length = at(3);
             if (offset == 0) block.clear();
@@ -248,11 +248,11 @@ void VirtualKOB::handleOutput(const std::vector<unsigned char>& r) {
             for (std::size_t k = 0; k < length; ++k) block[offset + k] = at(4 + k);
             break;
         }
-        case command::wakeupInfo: {
+        case command::kWakeupInfo: {
             const unsigned char value = at(2);
             const auto& block = wakeBlocks_[value & 1];
             const std::size_t n = std::min<std::size_t>(block.size(), 255);
-            sendMessage({report::wakeupInfo, value, static_cast<unsigned char>(n)},
+            sendMessage({report::kWakeupInfo, value, static_cast<unsigned char>(n)},
                         std::vector<unsigned char>(block.begin(), block.begin() + n), 1);
             break;
         }
@@ -298,7 +298,7 @@ void VirtualKOB::goOnAir() {
     }
     schedule(t, tx, [this, tx] {
         if (transmission_ == tx) transmission_ = 0;
-        queueInput({report::irSent, 0x00});
+        queueInput({report::kIRSent, 0x00});
     });
     airFreeAt_ = t;
 }
@@ -311,7 +311,7 @@ void VirtualKOB::stopTransmission() {
                   timers_.end());
     transmission_ = 0;
     airFreeAt_ = Clock::now();
-    queueInput({report::irSent, 0x01});
+    queueInput({report::kIRSent, 0x01});
 }
 
 // The receiver reports a frame: its words; with carrier measurement on,
@@ -320,21 +320,21 @@ void VirtualKOB::hear(const std::vector<std::uint32_t>& ticks, std::uint32_t car
     const std::size_t n = std::min<std::size_t>(ticks.size(), 255);
     std::vector<unsigned char> data;
     for (std::size_t k = 0; k < n; ++k) appendWord(data, ticks[k] & 0xFFFF);
-    sendMessage({report::irReceived, static_cast<unsigned char>(n)}, data, 2);
+    sendMessage({report::kIRReceived, static_cast<unsigned char>(n)}, data, 2);
     if (measuring_ && n > 1 && carrierHz > 0) {
         const double cycles = std::min(65535.0, std::floor(ticks[1] * kTickMicroseconds *
                                                                carrierHz / 1e6 + 0.5));
         if (cycles > 0) {
             const auto total = static_cast<std::uint32_t>(std::llround(cycles * carrierHz));
             const auto c = static_cast<std::uint32_t>(cycles);
-            queueInput({report::modulation, 0x00, static_cast<unsigned char>(c >> 8),
+            queueInput({report::kModulation, 0x00, static_cast<unsigned char>(c >> 8),
                         static_cast<unsigned char>(c), static_cast<unsigned char>(total >> 24),
                         static_cast<unsigned char>(total >> 16),
                         static_cast<unsigned char>(total >> 8), static_cast<unsigned char>(total)});
         }
     }
     if (rawLearning_)
-        sendMessage({report::rawLearn, 0x00, static_cast<unsigned char>(n), 0x00}, data, 2);
+        sendMessage({report::kRawLearn, 0x00, static_cast<unsigned char>(n), 0x00}, data, 2);
 }
 
 std::vector<std::vector<unsigned char>> VirtualKOB::messageReports(
@@ -387,7 +387,7 @@ void VirtualKOB::deliverInput(const std::vector<unsigned char>& report) {
     for (auto& connection : connections_) {
         if (connection->done) continue;
         if (connection->port->sendInput(report.data(), report.size()) ==
-            VirtualPort::Delivery::dropped)
+            VirtualPort::Delivery::kDropped)
             ++dropped_;
     }
     if (inputSink_) inputSink_(report.data(), report.size());
@@ -404,7 +404,7 @@ bool VirtualKOB::receiveFrame(const std::vector<std::uint32_t>& ticks, std::uint
 }
 
 bool VirtualKOB::pressButtons(const std::vector<std::pair<unsigned char, unsigned char>>& pairs) {
-    std::vector<unsigned char> bytes{report::buttons, static_cast<unsigned char>(pairs.size())};
+    std::vector<unsigned char> bytes{report::kButtons, static_cast<unsigned char>(pairs.size())};
     for (const auto& pair : pairs) {
         bytes.push_back(pair.first);
         bytes.push_back(pair.second);

@@ -29,9 +29,9 @@ public:
 
     // What became of an input report the device sent.
     enum class Delivery {
-        sent,     // the host can read it
-        dropped,  // the host has not read enough: no room, as the kernel drops it
-        gone,     // the host end is closed or the port shut down
+        kSent,     // the host can read it
+        kDropped,  // the host has not read enough: no room, as the kernel drops it
+        kGone,     // the host end is closed or the port shut down
     };
     // Device side. Sends one input report without waiting: payload is the
     // report without its report-ID byte, inputLength - 1 bytes.

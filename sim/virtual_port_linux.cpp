@@ -71,15 +71,15 @@ Waitable VirtualPort::takeHostWriteHandle() {
 }
 
 VirtualPort::Delivery VirtualPort::sendInput(const unsigned char* payload, std::size_t length) {
-    if (impl_->down || impl_->deviceWrite < 0) return Delivery::gone;
+    if (impl_->down || impl_->deviceWrite < 0) return Delivery::kGone;
     for (;;) {
         // Never waits: a full channel drops the report, as hidraw drops the
         // reports a reader does not take.
         const ssize_t n = send(impl_->deviceWrite, payload, length, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS))
-            return Delivery::dropped;
-        return n == static_cast<ssize_t>(length) ? Delivery::sent : Delivery::gone;
+            return Delivery::kDropped;
+        return n == static_cast<ssize_t>(length) ? Delivery::kSent : Delivery::kGone;
     }
 }
 

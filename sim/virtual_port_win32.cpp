@@ -179,7 +179,7 @@ Waitable VirtualPort::takeHostWriteHandle() {
 
 VirtualPort::Delivery VirtualPort::sendInput(const unsigned char* payload, std::size_t length) {
     Impl& p = *impl_;
-    if (p.unplugged || p.inputLength == 0) return Delivery::gone;
+    if (p.unplugged || p.inputLength == 0) return Delivery::kGone;
     std::lock_guard<std::mutex> guard(p.sendLock);
     // [report ID 0, payload...], cut to the input report length as a HID
     // device never delivers more.
@@ -192,18 +192,18 @@ VirtualPort::Delivery VirtualPort::sendInput(const unsigned char* payload, std::
         WriteFile(p.inputServer, p.message.data(), static_cast<DWORD>(size), nullptr, &overlapped);
     DWORD bytes = 0;
     if (!started) {
-        if (GetLastError() != ERROR_IO_PENDING) return Delivery::gone;
+        if (GetLastError() != ERROR_IO_PENDING) return Delivery::kGone;
         // Never waits: a pipe the host does not empty drops the report, as
         // the system's HID driver drops the reports a reader does not take.
         if (WaitForSingleObject(overlapped.hEvent, 0) != WAIT_OBJECT_0) {
             CancelIoEx(p.inputServer, &overlapped);
             const BOOL done = GetOverlappedResult(p.inputServer, &overlapped, &bytes, TRUE);
-            if (done && bytes == size) return Delivery::sent;
-            return p.unplugged ? Delivery::gone : Delivery::dropped;
+            if (done && bytes == size) return Delivery::kSent;
+            return p.unplugged ? Delivery::kGone : Delivery::kDropped;
         }
     }
-    if (!GetOverlappedResult(p.inputServer, &overlapped, &bytes, TRUE)) return Delivery::gone;
-    return bytes == size ? Delivery::sent : Delivery::gone;
+    if (!GetOverlappedResult(p.inputServer, &overlapped, &bytes, TRUE)) return Delivery::kGone;
+    return bytes == size ? Delivery::kSent : Delivery::kGone;
 }
 
 int VirtualPort::receiveOutput(unsigned char* report, std::size_t capacity) {

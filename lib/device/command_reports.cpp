@@ -11,7 +11,7 @@ namespace koblib {
 namespace {
 // Byte 3 of an IR-send report counts the bytes after it in one byte, so a
 // report never carries more than 255 of them, however long the report is.
-constexpr std::size_t maxIRSendBytes = 255;
+constexpr std::size_t kMaxIRSendBytes = 255;
 }  // namespace
 
 void fillReport(unsigned char* buffer, std::size_t L, unsigned char command,
@@ -29,7 +29,7 @@ bool forEachIRSendReport(
     if (words == nullptr || count == 0 || buffer == nullptr || L < 6) return false;
 
     // A word fits while it ends inside the report and byte 3 can still count it.
-    const std::size_t end = std::min(L, 4 + maxIRSendBytes);
+    const std::size_t end = std::min(L, 4 + kMaxIRSendBytes);
     // The first report is told apart by a flag, not by the word index: a
     // report of 6 or 7 bytes holds the repeat count and the bitmask but no
     // word, and the words then follow in the later reports.
@@ -37,7 +37,7 @@ bool forEachIRSendReport(
     bool first = true;
     while (index < count) {
         buffer[0] = 0;
-        buffer[1] = command::irSend;
+        buffer[1] = command::kIRSend;
         buffer[2] = first ? 0x01 : 0x00;
         std::size_t position = 4;
         if (first) {
@@ -62,7 +62,7 @@ bool forEachIRSendReport(
 bool forEachWakeChunk(const std::string& block, int flag, std::size_t L,
                       const std::function<void(unsigned char command, const unsigned char* payload,
                                                std::size_t length)>& write) {
-    if (block.size() > maxWakeCodeLength) {
+    if (block.size() > kMaxWakeCodeLength) {
         debugOutput("TOO LONG");
         return false;
     }
@@ -72,9 +72,9 @@ bool forEachWakeChunk(const std::string& block, int flag, std::size_t L,
         return false;
     }
 
-    const unsigned char code = flag != 0 ? command::wakeChunkFlagged : command::wakeChunk;
-    const std::size_t chunkLimit = std::min(L - 4, maxWakeChunkLength);
-    unsigned char payload[2 + maxWakeChunkLength];
+    const unsigned char code = flag != 0 ? command::kWakeChunkFlagged : command::kWakeChunk;
+    const std::size_t chunkLimit = std::min(L - 4, kMaxWakeChunkLength);
+    unsigned char payload[2 + kMaxWakeChunkLength];
     std::size_t offset = 0;
     // An empty block still sends one chunk with offset 0 and length 0.
     do {

@@ -12,37 +12,37 @@ namespace koblib {
 
 // Command codes, byte 1 of every output report.
 namespace command {
-constexpr unsigned char modulationOn = 0x0C;      // carrier measurements on
-constexpr unsigned char modulationOff = 0x0D;     // carrier measurements off
-constexpr unsigned char irSend = 0x0E;            // one report of an IR-send sequence
-constexpr unsigned char stop = 0x10;              // stop the IR transmission
-constexpr unsigned char digitalIO = 0x20;         // payload: cmd, value
-constexpr unsigned char rawLearnStart = 0x21;     // start sending raw pulse data
-constexpr unsigned char rawLearnStop = 0x22;      // stop sending raw pulse data
-constexpr unsigned char wakeEnable = 0x23;        // payload: 0x01 enable, 0x00 disable
-constexpr unsigned char wakeChunk = 0x24;         // wake-code chunk, flag 0
-constexpr unsigned char wakeChunkFlagged = 0x25;  // wake-code chunk, flag non-zero
-constexpr unsigned char wakeupInfo = 0x26;        // payload: value cut to 8 bits
-constexpr unsigned char blink = 0x27;             // payload: value cut to 8 bits
-constexpr unsigned char bootloader = 0xFE;        // start the device's bootloader
+constexpr unsigned char kModulationOn = 0x0C;      // carrier measurements on
+constexpr unsigned char kModulationOff = 0x0D;     // carrier measurements off
+constexpr unsigned char kIRSend = 0x0E;            // one report of an IR-send sequence
+constexpr unsigned char kStop = 0x10;              // stop the IR transmission
+constexpr unsigned char kDigitalIO = 0x20;         // payload: cmd, value
+constexpr unsigned char kRawLearnStart = 0x21;     // start sending raw pulse data
+constexpr unsigned char kRawLearnStop = 0x22;      // stop sending raw pulse data
+constexpr unsigned char kWakeEnable = 0x23;        // payload: 0x01 enable, 0x00 disable
+constexpr unsigned char kWakeChunk = 0x24;         // wake-code chunk, flag 0
+constexpr unsigned char kWakeChunkFlagged = 0x25;  // wake-code chunk, flag non-zero
+constexpr unsigned char kWakeupInfo = 0x26;        // payload: value cut to 8 bits
+constexpr unsigned char kBlink = 0x27;             // payload: value cut to 8 bits
+constexpr unsigned char kBootloader = 0xFE;        // start the device's bootloader
 }  // namespace command
 
 // Input report types, payload byte 0 of a report that begins a message; a
 // type names the parser that decodes it.
 namespace report {
-constexpr unsigned char irReceived = 0x0A;  // received IR signal, may span reports
-constexpr unsigned char modulation = 0x0B;  // measured carrier: cycles, total
-constexpr unsigned char rawLearn = 0x0C;    // raw learned pulses, may span reports
-constexpr unsigned char irSent = 0x0F;      // IR transmission finished: status
-constexpr unsigned char buttons = 0x10;     // button states: (button, value) pairs
-constexpr unsigned char digitalIO = 0x20;   // digital I/O state: first, second
-constexpr unsigned char wakeupInfo = 0x26;  // wake-up information, may span reports
+constexpr unsigned char kIRReceived = 0x0A;  // received IR signal, may span reports
+constexpr unsigned char kModulation = 0x0B;  // measured carrier: cycles, total
+constexpr unsigned char kRawLearn = 0x0C;    // raw learned pulses, may span reports
+constexpr unsigned char kIRSent = 0x0F;      // IR transmission finished: status
+constexpr unsigned char kButtons = 0x10;     // button states: (button, value) pairs
+constexpr unsigned char kDigitalIO = 0x20;   // digital I/O state: first, second
+constexpr unsigned char kWakeupInfo = 0x26;  // wake-up information, may span reports
 }  // namespace report
 
 // Longest wake-code block the device takes; a longer one is refused.
-constexpr std::size_t maxWakeCodeLength = 255;
+constexpr std::size_t kMaxWakeCodeLength = 255;
 // Most block bytes one wake-code chunk carries.
-constexpr std::size_t maxWakeChunkLength = 128;
+constexpr std::size_t kMaxWakeChunkLength = 128;
 
 // Writes report ID 0 and `command` to bytes 0 and 1 of the L-byte `buffer`
 // and copies `length` payload bytes (none when `payload` is null) from byte

@@ -53,25 +53,25 @@ void KOB::routeReport() {
     const unsigned char* bytes = device->inputBuffer();
     if (!currentParser) {
         switch (bytes[1]) {
-            case report::irReceived:
+            case report::kIRReceived:
                 currentParser = irReceiveParser;
                 break;
-            case report::modulation:
+            case report::kModulation:
                 currentParser = irModulationParser;
                 break;
-            case report::rawLearn:
+            case report::kRawLearn:
                 currentParser = irRawLearnParser;
                 break;
-            case report::irSent:
+            case report::kIRSent:
                 currentParser = irSendParser;
                 break;
-            case report::buttons:
+            case report::kButtons:
                 currentParser = buttonPressParser;
                 break;
-            case report::digitalIO:
+            case report::kDigitalIO:
                 currentParser = digitalIOParser;
                 break;
-            case report::wakeupInfo:
+            case report::kWakeupInfo:
                 currentParser = wakeupParser;
                 break;
             default: currentParser = unknownParser; break;

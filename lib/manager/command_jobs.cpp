@@ -32,38 +32,38 @@ void KOBManager::sendCCF(const std::string& serial, const std::string& code, uns
 }
 
 void KOBManager::stopCCF(const std::string& serial) {
-    writeCommand(serial, kSerialOrAll, command::stop, nullptr, 0);
+    writeCommand(serial, kSerialOrAll, command::kStop, nullptr, 0);
 }
 
 void KOBManager::modulationOn(const std::string& serial) {
-    writeCommand(serial, kSerialOrAll, command::modulationOn, nullptr, 0);
+    writeCommand(serial, kSerialOrAll, command::kModulationOn, nullptr, 0);
 }
 
 void KOBManager::modulationOff(const std::string& serial) {
-    writeCommand(serial, kSerialOrAll, command::modulationOff, nullptr, 0);
+    writeCommand(serial, kSerialOrAll, command::kModulationOff, nullptr, 0);
 }
 
 void KOBManager::digitalIO(const std::string& serial, unsigned char cmd, unsigned char value) {
     const unsigned char payload[2] = {cmd, value};
-    writeCommand(serial, kSerialOrAll, command::digitalIO, payload, 2);
+    writeCommand(serial, kSerialOrAll, command::kDigitalIO, payload, 2);
 }
 
 void KOBManager::rawLearnStart(const std::string& serial) {
-    writeCommand(serial, kSerialOrAll, command::rawLearnStart, nullptr, 0);
+    writeCommand(serial, kSerialOrAll, command::kRawLearnStart, nullptr, 0);
 }
 
 void KOBManager::rawLearnStop(const std::string& serial) {
-    writeCommand(serial, kSerialOrAll, command::rawLearnStop, nullptr, 0);
+    writeCommand(serial, kSerialOrAll, command::kRawLearnStop, nullptr, 0);
 }
 
 void KOBManager::enableWakeFromSuspend(const std::string& serial) {
     const unsigned char on = 0x01;
-    writeCommand(serial, kExactSerial, command::wakeEnable, &on, 1);
+    writeCommand(serial, kExactSerial, command::kWakeEnable, &on, 1);
 }
 
 void KOBManager::disableWakeFromSuspend(const std::string& serial) {
     const unsigned char off = 0x00;
-    writeCommand(serial, kExactSerial, command::wakeEnable, &off, 1);
+    writeCommand(serial, kExactSerial, command::kWakeEnable, &off, 1);
 }
 
 void KOBManager::programWakeFromSuspend(const std::string& serial, int flag,
@@ -73,16 +73,16 @@ void KOBManager::programWakeFromSuspend(const std::string& serial, int flag,
 
 void KOBManager::requestWakeupInfo(const std::string& serial, unsigned int value) {
     const unsigned char byte = static_cast<unsigned char>(value);
-    writeCommand(serial, kExactSerial, command::wakeupInfo, &byte, 1);
+    writeCommand(serial, kExactSerial, command::kWakeupInfo, &byte, 1);
 }
 
 void KOBManager::blink(const std::string& serial, int value) {
     const unsigned char byte = static_cast<unsigned char>(value);
-    writeCommand(serial, kSerialOrAll, command::blink, &byte, 1);
+    writeCommand(serial, kSerialOrAll, command::kBlink, &byte, 1);
 }
 
 void KOBManager::bootloader(const std::string& serial) {
-    writeCommand(serial, kExactSerial, command::bootloader, nullptr, 0);
+    writeCommand(serial, kExactSerial, command::kBootloader, nullptr, 0);
 }
 
 }  // namespace koblib

@@ -25,7 +25,7 @@ class IRReceiveParser : public Parser {
     Callback callback;
     MessageCollector<unsigned int> collector;
     // "%04X " per word for up to a full buffer of words, plus the terminator.
-    char text[5 * MessageCollector<unsigned int>::capacity + 1];
+    char text[5 * MessageCollector<unsigned int>::kCapacity + 1];
 };
 
 }  // namespace koblib

@@ -18,40 +18,40 @@ struct MessageLayout {
 
 // What one report did to the message being collected.
 enum class CollectResult {
-    needMore,  // the message is incomplete: the next report continues it
-    complete,  // the message is complete: entries() and count() hold it
-    ignored,   // a first report too short to announce a message: nothing collected
+    kNeedMore,  // the message is incomplete: the next report continues it
+    kComplete,  // the message is complete: entries() and count() hold it
+    kIgnored,   // a first report too short to announce a message: nothing collected
 };
 
 // Entry is unsigned int for 16-bit big-endian words, unsigned char for bytes.
 template <typename Entry>
 class MessageCollector {
   public:
-    static constexpr unsigned int capacity = 256;
+    static constexpr unsigned int kCapacity = 256;
     static constexpr unsigned int entryBytes = sizeof(Entry) == 1 ? 1 : 2;
 
     explicit MessageCollector(const MessageLayout& layout) : layout(layout) {}
 
     // Takes one report payload into the message. Never reads beyond
-    // `length` bytes of the payload nor stores beyond `capacity` entries.
+    // `length` bytes of the payload nor stores beyond `kCapacity` entries.
     CollectResult collect(const unsigned char* payload, unsigned int length) {
         unsigned int offset = 0;
         if (!collecting) {
-            if (payload == nullptr || length <= layout.countOffset) return CollectResult::ignored;
+            if (payload == nullptr || length <= layout.countOffset) return CollectResult::kIgnored;
             header = layout.hasHeader ? payload[layout.headerOffset] : 0;
             expected = payload[layout.countOffset];
             received = 0;
             collecting = 1;
             offset = layout.dataOffset;
         }
-        while (received < expected && received < capacity && payload != nullptr &&
+        while (received < expected && received < kCapacity && payload != nullptr &&
                offset < length && length - offset >= entryBytes) {
             buffer[received++] = readEntry(payload + offset);
             offset += entryBytes;
         }
-        if (received != expected) return CollectResult::needMore;
+        if (received != expected) return CollectResult::kNeedMore;
         collecting = 0;
-        return CollectResult::complete;
+        return CollectResult::kComplete;
     }
 
     // The parse step of a collecting parser: takes the report and, once the
@@ -60,8 +60,8 @@ class MessageCollector {
     template <typename Fire>
     bool parse(const unsigned char* payload, unsigned int length, Fire fire) {
         const CollectResult result = collect(payload, length);
-        if (result == CollectResult::needMore) return false;
-        if (result == CollectResult::complete) fire();
+        if (result == CollectResult::kNeedMore) return false;
+        if (result == CollectResult::kComplete) fire();
         return true;
     }
 
@@ -79,7 +79,7 @@ class MessageCollector {
     }
 
     MessageLayout layout;
-    Entry buffer[capacity] = {};
+    Entry buffer[kCapacity] = {};
     unsigned int header = 0;
     unsigned int received = 0;
     unsigned int collecting = 0;

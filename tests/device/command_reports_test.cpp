@@ -17,22 +17,22 @@ using Bytes = std::vector<unsigned char>;
 TEST(FillReport, PayloadFromByteTwoLaterBytesKeptAndOverflowRefused) {
     Bytes buffer(8, 0xEE);
     const unsigned char bytes[] = {0x2C, 0x05, 3, 4, 5, 6, 7};
-    fillReport(buffer.data(), 8, command::digitalIO, bytes, 2);
+    fillReport(buffer.data(), 8, command::kDigitalIO, bytes, 2);
     EXPECT_EQ(buffer, (Bytes{0x00, 0x20, 0x2C, 0x05, 0xEE, 0xEE, 0xEE, 0xEE}));
-    fillReport(buffer.data(), 8, command::blink, bytes, 6);  // exactly L - 2
-    fillReport(buffer.data(), 8, command::stop, nullptr, 0);
+    fillReport(buffer.data(), 8, command::kBlink, bytes, 6);  // exactly L - 2
+    fillReport(buffer.data(), 8, command::kStop, nullptr, 0);
     EXPECT_EQ(buffer, (Bytes{0x00, 0x10, 0x2C, 0x05, 3, 4, 5, 6}));
 
     Bytes fresh(8, 0xEE);
     try {
-        fillReport(fresh.data(), 8, command::blink, bytes, 7);
+        fillReport(fresh.data(), 8, command::kBlink, bytes, 7);
         ADD_FAILURE() << "no exception";
     } catch (const std::length_error& error) {
         EXPECT_STREQ(error.what(), "Too much data for buffer");
     }
     EXPECT_EQ(fresh, (Bytes{0x00, 0x27, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
-    EXPECT_THROW(fillReport(fresh.data(), 1, command::blink, nullptr, 0), std::length_error);
-    EXPECT_THROW(fillReport(fresh.data(), 8, command::blink, bytes, std::size_t(-1)),
+    EXPECT_THROW(fillReport(fresh.data(), 1, command::kBlink, nullptr, 0), std::length_error);
+    EXPECT_THROW(fillReport(fresh.data(), 8, command::kBlink, bytes, std::size_t(-1)),
                  std::length_error);
 }
 

@@ -103,7 +103,7 @@ TEST_F(HIDDevicePort, ReadsWholeInputReportsWithTheReportIdByte) {
     EXPECT_EQ(device->finishRead(), 0);
 
     const Bytes first = pattern(kLength - 1, 0x0A);
-    ASSERT_EQ(port.sendInput(first.data(), first.size()), VirtualPort::Delivery::sent);
+    ASSERT_EQ(port.sendInput(first.data(), first.size()), VirtualPort::Delivery::kSent);
     ASSERT_EQ(readReport(), static_cast<int>(kLength));
     Bytes expected{0x00};
     expected.insert(expected.end(), first.begin(), first.end());
@@ -112,7 +112,7 @@ TEST_F(HIDDevicePort, ReadsWholeInputReportsWithTheReportIdByte) {
     // The next cycle reads the next report, not the previous one again.
     ASSERT_TRUE(device->startRead());
     const Bytes second = pattern(kLength - 1, 0x0F);
-    ASSERT_EQ(port.sendInput(second.data(), second.size()), VirtualPort::Delivery::sent);
+    ASSERT_EQ(port.sendInput(second.data(), second.size()), VirtualPort::Delivery::kSent);
     ASSERT_EQ(readReport(), static_cast<int>(kLength));
     expected.assign(1, 0x00);
     expected.insert(expected.end(), second.begin(), second.end());
@@ -121,7 +121,7 @@ TEST_F(HIDDevicePort, ReadsWholeInputReportsWithTheReportIdByte) {
 
 TEST_F(HIDDevicePort, ReportWaitingBeforeTheReadIsCollectedTheSameWay) {
     const Bytes report = pattern(kLength - 1, 0x20);
-    ASSERT_EQ(port.sendInput(report.data(), report.size()), VirtualPort::Delivery::sent);
+    ASSERT_EQ(port.sendInput(report.data(), report.size()), VirtualPort::Delivery::kSent);
     ASSERT_TRUE(device->startRead());
     ASSERT_EQ(readReport(), static_cast<int>(kLength));
     Bytes expected{0x00};
@@ -187,7 +187,7 @@ TEST_F(HIDDevicePort, UnpluggingFailsThePendingReadAndLaterWrites) {
     const unsigned char ab[] = {1, 2};
     device->writeReport(ab, 2, 0x20);  // all attempts fail, nothing reported
     EXPECT_FALSE(device->writeOutputBuffer());
-    EXPECT_EQ(port.sendInput(ab, 2), VirtualPort::Delivery::gone);
+    EXPECT_EQ(port.sendInput(ab, 2), VirtualPort::Delivery::kGone);
 }
 
 TEST_F(HIDDevicePort, DeviceThatStopsReadingMakesWritesDropNotBlock) {
@@ -227,7 +227,7 @@ TEST_F(HIDDevicePort, DestroyingTheDeviceWithAReadOutstandingClosesItsHandles) {
     device.reset();
     // The host end is gone: the device side can no longer deliver reports.
     const Bytes report = pattern(kLength - 1, 0x01);
-    EXPECT_EQ(port.sendInput(report.data(), report.size()), VirtualPort::Delivery::gone);
+    EXPECT_EQ(port.sendInput(report.data(), report.size()), VirtualPort::Delivery::kGone);
     unsigned char buffer[kLength];
     EXPECT_EQ(port.receiveOutput(buffer, sizeof buffer), -1);
 }

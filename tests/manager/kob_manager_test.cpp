@@ -255,8 +255,8 @@ TEST_F(ManagerTest, ADeviceWithABacklogDoesNotHoldBackAnother) {
     };
     constexpr int kBacklog = 100;  // fits the channel's buffer
     for (int n = 0; n < kBacklog; ++n)
-        ASSERT_EQ(send(0, n), VirtualPort::Delivery::sent);
-    ASSERT_EQ(send(1, 0), VirtualPort::Delivery::sent);
+        ASSERT_EQ(send(0, n), VirtualPort::Delivery::kSent);
+    ASSERT_EQ(send(1, 0), VirtualPort::Delivery::kSent);
     manager->startWorker();
     ASSERT_TRUE(signal.waitFor([&] { return digital.size() == kBacklog + 1; }));
     std::lock_guard<std::mutex> guard(signal.lock());

@@ -6,7 +6,7 @@
 set -euo pipefail
 src=$1 dir=$2 sanitizers=$3
 cmake -S "$src" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOBLIB_SANITIZE="$sanitizers" \
-  -DKOBLIB_WINDOWS_BUILDS=OFF -DKOBLIB_BUILD_BENCH=OFF >/dev/null
+  -DKOBLIB_WINDOWS_BUILDS=OFF -DKOBLIB_BUILD_BENCH=OFF -DKOBLIB_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$dir" -j2 >/dev/null
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
