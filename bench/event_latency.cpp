@@ -50,7 +50,9 @@ int main(int argc, char** argv) {
     }
     kob_close();
     std::sort(micros.begin(), micros.end());
-    std::printf("virtual device report -> host callback, %d reports: p50 %.1f us, p99 %.1f us, max %.1f us\n",
-                rounds, micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
+    std::printf(
+        "virtual device report -> host callback, %d reports: p50 %.1f us, p99 %.1f us, max %.1f "
+        "us\n",
+        rounds, micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
     return 0;
 }

@@ -15,4 +15,6 @@ int console_getch(void) {
     }
 }
 
-void console_sleep(unsigned int ms) { Sleep(ms); }
+void console_sleep(unsigned int ms) {
+    Sleep(ms);
+}

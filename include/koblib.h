@@ -94,8 +94,8 @@ typedef void(KOB_CALL* kob_wakeup_info_cb)(const char* serial, unsigned int head
                                            const unsigned char* bytes, unsigned int count);
 
 /* Button states: the values of buttons 1 to 4 (0 to 255 each). */
-typedef void(KOB_CALL* kob_button_cb)(const char* serial, int button1, int button2,
-                                      int button3, int button4);
+typedef void(KOB_CALL* kob_button_cb)(const char* serial, int button1, int button2, int button3,
+                                      int button4);
 
 /* Progress of kob_upgrade, on the caller's thread: phase 0 while
  * writing, 1 while verifying; percent 0 to 100. */
@@ -121,10 +121,9 @@ KOB_API void* KOB_CALL kob_open(kob_status_cb status_cb, kob_ir_sent_cb ir_sent_
 /* As kob_open, setting all nine callback slots in slot order. */
 KOB_API void* KOB_CALL kob_open_ex(kob_status_cb status_cb, kob_ir_sent_cb ir_sent_cb,
                                    kob_ir_received_cb ir_received_cb, kob_learn_cb learn_cb,
-                                   kob_digital_io_cb digital_io_cb,
-                                   kob_modulation_cb modulation_cb,
-                                   kob_raw_learn_cb raw_learn_cb,
-                                   kob_wakeup_info_cb wakeup_info_cb, kob_button_cb button_cb);
+                                   kob_digital_io_cb digital_io_cb, kob_modulation_cb modulation_cb,
+                                   kob_raw_learn_cb raw_learn_cb, kob_wakeup_info_cb wakeup_info_cb,
+                                   kob_button_cb button_cb);
 
 /* As kob_open with slots 1 to 5 and 7 cleared. */
 KOB_API void* KOB_CALL kob_open_no_cb(void);
@@ -169,8 +168,7 @@ KOB_API void KOB_CALL kob_disable_wake_from_suspend(const char* serial);
  * longer blocks are refused). data is copied; null data with a length
  * above 0 queues nothing. */
 KOB_API void KOB_CALL kob_program_wake_from_suspend(const char* serial, int flag,
-                                                    const unsigned char* data,
-                                                    unsigned int length);
+                                                    const unsigned char* data, unsigned int length);
 
 /* Ask for wake-up information (exact serial); it arrives through
  * kob_wakeup_info_cb. */
@@ -230,15 +228,15 @@ KOB_API int KOB_CALL kob_upgrade(const char* port, const char* hexPath,
                                  kob_upgrade_progress_cb progress);
 
 /* Results of kob_upgrade, by name. */
-#define KOB_UPGRADE_OK 0                /* written, verified, bootloader told to leave */
-#define KOB_UPGRADE_PORT_FAILED (-1)    /* opening the port failed */
-#define KOB_UPGRADE_QUERY_FAILED (-2)   /* writing the block-support query failed */
-#define KOB_UPGRADE_ANSWER_FAILED (-3)  /* reading its answer failed */
-#define KOB_UPGRADE_NO_BLOCKS (-4)      /* the answer did not start with "Y" (or was unusable) */
-#define KOB_UPGRADE_FILE_FAILED (-5)    /* the firmware file could not be opened or read whole */
-#define KOB_UPGRADE_WRITE_FAILED (-6)   /* writing a block failed */
-#define KOB_UPGRADE_VERIFY_FAILED (-7)  /* reading a block back failed, or it differs */
-#define KOB_UPGRADE_LEAVE_FAILED (-8)   /* writing the leave command failed */
+#define KOB_UPGRADE_OK 0               /* written, verified, bootloader told to leave */
+#define KOB_UPGRADE_PORT_FAILED (-1)   /* opening the port failed */
+#define KOB_UPGRADE_QUERY_FAILED (-2)  /* writing the block-support query failed */
+#define KOB_UPGRADE_ANSWER_FAILED (-3) /* reading its answer failed */
+#define KOB_UPGRADE_NO_BLOCKS (-4)     /* the answer did not start with "Y" (or was unusable) */
+#define KOB_UPGRADE_FILE_FAILED (-5)   /* the firmware file could not be opened or read whole */
+#define KOB_UPGRADE_WRITE_FAILED (-6)  /* writing a block failed */
+#define KOB_UPGRADE_VERIFY_FAILED (-7) /* reading a block back failed, or it differs */
+#define KOB_UPGRADE_LEAVE_FAILED (-8)  /* writing the leave command failed */
 
 /* 0 when a bootloader of the KOB-1's kind answers on port, else -1. */
 KOB_API int KOB_CALL kob_upgrade_is_kob(const char* port);

@@ -19,8 +19,7 @@ extern "C" {
 /* Plug in a virtual device. payload: report length without the report-ID
  * byte, 8 to 1024. 0; -1 for a null serial, a serial already attached or a
  * payload out of range. */
-KOB_API int KOB_CALL kobsim_attach(const char* serial, unsigned int version,
-                                   unsigned int payload);
+KOB_API int KOB_CALL kobsim_attach(const char* serial, unsigned int version, unsigned int payload);
 
 /* Unplug it: its reads fail and the library reports "KOB removed". 0; -1
  * if no device has that serial. */

@@ -26,7 +26,7 @@ VirtualBus& bus() {
 
 // Attach and detach are the notices of device changes.
 class VirtualBusNotifier : public DeviceNotifier {
-public:
+  public:
     std::uintptr_t start(std::function<void()> onChange) override {
         bus().setChangeListener(std::move(onChange));
         return 1;
@@ -90,7 +90,8 @@ KOB_API int KOB_CALL kobsim_buttons(const char* serial, const unsigned char* pai
         auto d = device(serial);
         if (!d || (!pairs && pairCount)) return -1;
         std::vector<std::pair<unsigned char, unsigned char>> list;
-        for (unsigned int k = 0; k < pairCount; ++k) list.emplace_back(pairs[2 * k], pairs[2 * k + 1]);
+        for (unsigned int k = 0; k < pairCount; ++k)
+            list.emplace_back(pairs[2 * k], pairs[2 * k + 1]);
         return d->pressButtons(list) ? 0 : -1;
     } catch (...) {
         return -1;

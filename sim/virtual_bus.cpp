@@ -10,7 +10,8 @@ VirtualBus::~VirtualBus() {
         std::lock_guard<std::mutex> guard(lock_);
         devices.swap(devices_);
     }
-    for (auto& device : devices) device->detach();
+    for (auto& device : devices)
+        device->detach();
 }
 
 bool VirtualBus::attach(const std::string& serial, std::uint32_t version, std::uint32_t payload) {
@@ -56,7 +57,8 @@ std::vector<std::shared_ptr<HIDDevice>> VirtualBus::getDevices() {
     std::vector<std::shared_ptr<VirtualKOB>> left;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        for (const auto& device : devices_) (device->detached() ? left : present).push_back(device);
+        for (const auto& device : devices_)
+            (device->detached() ? left : present).push_back(device);
         devices_ = present;
     }
     left.clear();  // devices that went into their bootloader are gone now

@@ -15,7 +15,7 @@
 namespace koblib {
 
 class VirtualBus : public HIDCollection {
-public:
+  public:
     static constexpr std::uint32_t kMinPayload = 8;
     static constexpr std::uint32_t kMaxPayload = 1024;
 
@@ -35,7 +35,7 @@ public:
     // Called after every attach and detach; empty to stop the notices.
     void setChangeListener(std::function<void()> listener);
 
-private:
+  private:
     void notify();
 
     std::mutex lock_;

@@ -96,7 +96,8 @@ void VirtualKOB::detach() {
     std::lock_guard<std::mutex> guard(portsLock_);
     if (detached_) return;
     detached_ = true;
-    for (auto& connection : connections_) connection->port->shutdown();
+    for (auto& connection : connections_)
+        connection->port->shutdown();
 }
 
 bool VirtualKOB::detached() const {
@@ -175,8 +176,9 @@ void VirtualKOB::firmwareLoop() {
             continue;
         }
         if (!timers_.empty()) {
-            auto next = std::min_element(timers_.begin(), timers_.end(),
-                                         [](const Timed& a, const Timed& b) { return a.at < b.at; });
+            auto next =
+                std::min_element(timers_.begin(), timers_.end(),
+                                 [](const Timed& a, const Timed& b) { return a.at < b.at; });
             if (next->at <= Clock::now()) {
                 auto action = std::move(next->action);
                 timers_.erase(next);
@@ -245,7 +247,8 @@ void VirtualKOB::handleOutput(const std::vector<unsigned char>& r) {
             const std::size_t length = at(3);
             if (offset == 0) block.clear();
             block.resize(offset + length, 0);
-            for (std::size_t k = 0; k < length; ++k) block[offset + k] = at(4 + k);
+            for (std::size_t k = 0; k < length; ++k)
+                block[offset + k] = at(4 + k);
             break;
         }
         case command::kWakeupInfo: {
@@ -256,7 +259,8 @@ void VirtualKOB::handleOutput(const std::vector<unsigned char>& r) {
                         std::vector<unsigned char>(block.begin(), block.begin() + n), 1);
             break;
         }
-        default: break;  // blink and anything else: logged only
+        default:
+            break;  // blink and anything else: logged only
     }
 }
 
@@ -276,7 +280,8 @@ void VirtualKOB::goOnAir() {
         const std::size_t repeat = std::min<std::size_t>(words[3], pairs - once);
         if (once) frames.emplace_back(words.begin() + 4, words.begin() + 4 + 2 * once);
         for (unsigned k = 0; repeat && k < 1u + sendRepeat_; ++k)
-            frames.emplace_back(words.begin() + 4 + 2 * once, words.begin() + 4 + 2 * (once + repeat));
+            frames.emplace_back(words.begin() + 4 + 2 * once,
+                                words.begin() + 4 + 2 * (once + repeat));
     }
     transmission_ = tx;
     const double scale = airTimePercent_ / 100.0;
@@ -287,7 +292,8 @@ void VirtualKOB::goOnAir() {
         std::vector<std::uint32_t> ticks{previousOff};
         for (std::size_t k = 0; k < frame.size(); ++k) {
             durationUs += frame[k] * periodUs;
-            if (k + 1 < frame.size() && ticks.size() < 255) ticks.push_back(toTicks(frame[k] * periodUs));
+            if (k + 1 < frame.size() && ticks.size() < 255)
+                ticks.push_back(toTicks(frame[k] * periodUs));
         }
         previousOff = toTicks(frame.back() * periodUs);
         t += std::chrono::microseconds(static_cast<long long>(durationUs * scale));
@@ -319,11 +325,12 @@ void VirtualKOB::stopTransmission() {
 void VirtualKOB::hear(const std::vector<std::uint32_t>& ticks, std::uint32_t carrierHz) {
     const std::size_t n = std::min<std::size_t>(ticks.size(), 255);
     std::vector<unsigned char> data;
-    for (std::size_t k = 0; k < n; ++k) appendWord(data, ticks[k] & 0xFFFF);
+    for (std::size_t k = 0; k < n; ++k)
+        appendWord(data, ticks[k] & 0xFFFF);
     sendMessage({report::kIRReceived, static_cast<unsigned char>(n)}, data, 2);
     if (measuring_ && n > 1 && carrierHz > 0) {
-        const double cycles = std::min(65535.0, std::floor(ticks[1] * kTickMicroseconds *
-                                                               carrierHz / 1e6 + 0.5));
+        const double cycles =
+            std::min(65535.0, std::floor(ticks[1] * kTickMicroseconds * carrierHz / 1e6 + 0.5));
         if (cycles > 0) {
             const auto total = static_cast<std::uint32_t>(std::llround(cycles * carrierHz));
             const auto c = static_cast<std::uint32_t>(cycles);

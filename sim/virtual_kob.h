@@ -23,7 +23,7 @@ namespace koblib {
 class VirtualPort;
 
 class VirtualKOB {
-public:
+  public:
     // payload: report length without the report-ID byte, for input and
     // output reports alike.
     VirtualKOB(std::string serial, std::uint32_t version, std::uint32_t payload);
@@ -136,7 +136,7 @@ public:
     std::vector<unsigned char> wakeBlocks_[2];
     std::vector<std::uint32_t> sendWords_;
     unsigned char sendRepeat_ = 0;
-    std::uint64_t transmission_ = 0;     // the one on the air, 0 for none
+    std::uint64_t transmission_ = 0;  // the one on the air, 0 for none
     std::uint64_t nextTransmission_ = 1;
     std::chrono::steady_clock::time_point airFreeAt_{};
 

@@ -12,7 +12,7 @@
 namespace koblib {
 
 class VirtualPort {
-public:
+  public:
     // A connection for reports of these lengths (report-ID byte included).
     // Throws std::runtime_error when the system refuses the channel.
     VirtualPort(std::uint32_t inputLength, std::uint32_t outputLength);
@@ -43,7 +43,7 @@ public:
     // Unplugs: host reads fail from now on and receiveOutput returns -1.
     void shutdown();
 
-private:
+  private:
     struct Impl;  // per system (virtual_port_<os>.cpp)
     std::unique_ptr<Impl> impl_;
 };

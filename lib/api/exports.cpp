@@ -59,8 +59,8 @@ ManagerEvents forwarders() {
                       unsigned int count) {
         if (auto cb = slots.rawLearn.load()) cb(serial.c_str(), header, words, count);
     };
-    e.onWakeupInfo = [](const std::string& serial, unsigned int header,
-                        const unsigned char* bytes, unsigned int count) {
+    e.onWakeupInfo = [](const std::string& serial, unsigned int header, const unsigned char* bytes,
+                        unsigned int count) {
         if (auto cb = slots.wakeupInfo.load()) cb(serial.c_str(), header, bytes, count);
     };
     e.onButton = [](const std::string& serial, int b1, int b2, int b3, int b4) {
@@ -171,9 +171,9 @@ KOB_API void* KOB_CALL kob_open(kob_status_cb status_cb, kob_ir_sent_cb ir_sent_
 
 KOB_API void* KOB_CALL kob_open_ex(kob_status_cb status_cb, kob_ir_sent_cb ir_sent_cb,
                                    kob_ir_received_cb ir_received_cb, kob_learn_cb learn_cb,
-                                   kob_digital_io_cb digital_io_cb,
-                                   kob_modulation_cb modulation_cb, kob_raw_learn_cb raw_learn_cb,
-                                   kob_wakeup_info_cb wakeup_info_cb, kob_button_cb button_cb) {
+                                   kob_digital_io_cb digital_io_cb, kob_modulation_cb modulation_cb,
+                                   kob_raw_learn_cb raw_learn_cb, kob_wakeup_info_cb wakeup_info_cb,
+                                   kob_button_cb button_cb) {
     return koblib::openLibrary([&] {
         koblib::setFirstSlots(status_cb, ir_sent_cb, ir_received_cb, learn_cb, digital_io_cb);
         koblib::slots.modulation = modulation_cb;
@@ -228,7 +228,8 @@ KOB_API void KOB_CALL kob_modulation(const char* serial, unsigned char on) {
 }
 
 KOB_API void KOB_CALL kob_digitalIO(const char* serial, unsigned char cmd, unsigned char value) {
-    postFor(serial, [cmd, value](KOBManager& m, const std::string& s) { m.digitalIO(s, cmd, value); });
+    postFor(serial,
+            [cmd, value](KOBManager& m, const std::string& s) { m.digitalIO(s, cmd, value); });
 }
 
 KOB_API void KOB_CALL kob_raw_learn_start(const char* serial) {
@@ -261,7 +262,8 @@ KOB_API void KOB_CALL kob_program_wake_from_suspend(const char* serial, int flag
 }
 
 KOB_API void KOB_CALL kob_request_wakeup_info(const char* serial, unsigned int value) {
-    postFor(serial, [value](KOBManager& m, const std::string& s) { m.requestWakeupInfo(s, value); });
+    postFor(serial,
+            [value](KOBManager& m, const std::string& s) { m.requestWakeupInfo(s, value); });
 }
 
 KOB_API void KOB_CALL kob_blink(const char* serial, int value) {

@@ -3,8 +3,12 @@
 
 namespace koblib {
 
-std::shared_ptr<HIDCollection> libraryDeviceSource() { return makeSystemHIDCollection(); }
+std::shared_ptr<HIDCollection> libraryDeviceSource() {
+    return makeSystemHIDCollection();
+}
 
-std::unique_ptr<DeviceNotifier> libraryDeviceNotifier() { return makeSystemDeviceNotifier(); }
+std::unique_ptr<DeviceNotifier> libraryDeviceNotifier() {
+    return makeSystemDeviceNotifier();
+}
 
 }  // namespace koblib

@@ -10,7 +10,7 @@
 namespace koblib {
 
 class HIDCollection {
-public:
+  public:
     virtual ~HIDCollection() = default;
     // The present, valid devices with the transceiver's vendor and product
     // ID, opened, in enumeration order.

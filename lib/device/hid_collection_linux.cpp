@@ -37,7 +37,7 @@ std::uint32_t usbVersion(udev_device* hid) {
 }
 
 class SystemHIDCollection : public HIDCollection {
-public:
+  public:
     std::vector<std::shared_ptr<HIDDevice>> getDevices() override {
         std::vector<std::shared_ptr<HIDDevice>> result;
         udev* context = udev_new();
@@ -58,13 +58,13 @@ public:
         return result;
     }
 
-private:
+  private:
     static std::shared_ptr<HIDDevice> open(udev_device* raw) {
         udev_device* hid = udev_device_get_parent_with_subsystem_devtype(raw, "hid", nullptr);
         const char* node = udev_device_get_devnode(raw);
         unsigned vendor = 0, product = 0;
-        if (!hid || !node || !parseHidId(udev_device_get_property_value(hid, "HID_ID"), &vendor,
-                                         &product))
+        if (!hid || !node ||
+            !parseHidId(udev_device_get_property_value(hid, "HID_ID"), &vendor, &product))
             return nullptr;
         if (vendor != kKobVendorId || product != kKobProductId) return nullptr;
 
@@ -77,7 +77,8 @@ private:
         identity.serialKnown = true;
         const auto descriptor =
             readFile(std::string(udev_device_get_syspath(hid)) + "/report_descriptor");
-        const ReportLengths lengths = reportLengthsFromDescriptor(descriptor.data(), descriptor.size());
+        const ReportLengths lengths =
+            reportLengthsFromDescriptor(descriptor.data(), descriptor.size());
         identity.inputReportLength = lengths.input;
         identity.outputReportLength = lengths.output;
 

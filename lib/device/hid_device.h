@@ -39,18 +39,18 @@ constexpr std::uint32_t kKobProductId = 0x413F;
 
 // What the system tells of a device when it is opened.
 struct HIDIdentity {
-    bool valid = false;        // the attributes could be read
+    bool valid = false;  // the attributes could be read
     std::uint32_t vendorId = 0;
     std::uint32_t productId = 0;
     std::uint32_t versionNumber = 0;
     std::uint32_t inputReportLength = 0;   // report-ID byte included
     std::uint32_t outputReportLength = 0;  // report-ID byte included
-    bool serialKnown = false;  // serial below is final; otherwise asked once
+    bool serialKnown = false;              // serial below is final; otherwise asked once
     std::string serial;
 };
 
 class HIDDevice {
-public:
+  public:
     // Takes ownership of both handles (closed by the destructor, also for
     // an invalid device). Buffers are allocated here, once, for a valid
     // device only.
@@ -93,7 +93,7 @@ public:
     // What the worker waits on for this device's read.
     Waitable readEvent() const;
 
-private:
+  private:
     struct ReadState;  // per system: the overlapped record and its event
 
     bool querySerial(std::string& serial);  // per system

@@ -30,7 +30,9 @@ HIDDevice::~HIDDevice() {
     if (writeHandle_ >= 0 && writeHandle_ != readHandle_) close(static_cast<int>(writeHandle_));
 }
 
-Waitable HIDDevice::readEvent() const { return readHandle_; }
+Waitable HIDDevice::readEvent() const {
+    return readHandle_;
+}
 
 bool HIDDevice::querySerial(std::string&) {
     // The serial comes with the identity (HID_UNIQ); there is nothing to ask.
@@ -48,8 +50,8 @@ bool HIDDevice::startRead() {
 
 int HIDDevice::finishRead() {
     for (;;) {
-        const ssize_t n = read(static_cast<int>(readHandle_), inputBuffer_.data() + 1,
-                               inputBuffer_.size() - 1);
+        const ssize_t n =
+            read(static_cast<int>(readHandle_), inputBuffer_.data() + 1, inputBuffer_.size() - 1);
         if (n > 0) {
             inputBuffer_[0] = 0;
             return static_cast<int>(n) + 1;

@@ -74,7 +74,9 @@ void KOB::routeReport() {
             case report::kWakeupInfo:
                 currentParser = wakeupParser;
                 break;
-            default: currentParser = unknownParser; break;
+            default:
+                currentParser = unknownParser;
+                break;
         }
     }
     // The parser may call back into this object (a finished transmission
@@ -107,11 +109,9 @@ void KOB::sendIR(const unsigned int* words, std::size_t count, unsigned char bit
 
 void KOB::transmitIR(unsigned char bitmask, unsigned char repeat, const unsigned int* words,
                      std::size_t count) {
-    sending = forEachIRSendReport(words, count, bitmask, repeat, device->outputBuffer(),
-                                  device->outputReportLength(),
-                                  [this](const unsigned char*, std::size_t) {
-                                      device->writeOutputBuffer();
-                                  });
+    sending = forEachIRSendReport(
+        words, count, bitmask, repeat, device->outputBuffer(), device->outputReportLength(),
+        [this](const unsigned char*, std::size_t) { device->writeOutputBuffer(); });
     // A device whose reports are too short for a word refuses the code and
     // is not marked sending, so that later codes are not blocked.
     if (!sending)
@@ -131,11 +131,11 @@ void KOB::onSendComplete(const std::string& serial, unsigned char status) {
 }
 
 void KOB::sendWakeCode(int flag, const std::string& block) {
-    forEachWakeChunk(block, flag, device->outputReportLength(),
-                     [this](unsigned char command, const unsigned char* payload,
-                            std::size_t length) {
-                         writeReport(payload, static_cast<std::uint32_t>(length), command);
-                     });
+    forEachWakeChunk(
+        block, flag, device->outputReportLength(),
+        [this](unsigned char command, const unsigned char* payload, std::size_t length) {
+            writeReport(payload, static_cast<std::uint32_t>(length), command);
+        });
 }
 
 }  // namespace koblib

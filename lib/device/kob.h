@@ -42,7 +42,7 @@ struct IRSend {
 };
 
 class KOB {
-public:
+  public:
     KOB(std::shared_ptr<HIDDevice> device, KOBCallbacks callbacks);
     // Reports "KOB removed" (code 1); queued codes are dropped unsent.
     virtual ~KOB();
@@ -67,7 +67,7 @@ public:
     bool isSending() const { return sending; }
     std::size_t queuedCodes() const { return sendQueue.size(); }
 
-private:
+  private:
     // Hands the report in the input buffer to the current or a new parser.
     void routeReport();
     // Writes the IR-send reports of one code and marks the object sending.

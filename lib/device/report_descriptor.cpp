@@ -16,7 +16,8 @@ struct Globals {
 
 std::uint32_t bytesFor(const std::map<std::uint32_t, std::uint64_t>& bitsById) {
     std::uint64_t most = 0;
-    for (const auto& entry : bitsById) most = std::max(most, entry.second);
+    for (const auto& entry : bitsById)
+        most = std::max(most, entry.second);
     if (most == 0) return 0;
     return static_cast<std::uint32_t>((most + 7) / 8 + 1);
 }
@@ -39,22 +40,32 @@ ReportLengths reportLengthsFromDescriptor(const unsigned char* d, std::size_t si
         const std::size_t dataSize = (prefix & 3) == 3 ? 4 : (prefix & 3);
         if (i + 1 + dataSize > size) break;
         std::uint32_t value = 0;
-        for (std::size_t k = 0; k < dataSize; ++k) value |= std::uint32_t(d[i + 1 + k]) << (8 * k);
+        for (std::size_t k = 0; k < dataSize; ++k)
+            value |= std::uint32_t(d[i + 1 + k]) << (8 * k);
         const int type = (prefix >> 2) & 3;
         const int tag = prefix >> 4;
         if (type == 1) {  // global
             switch (tag) {
-                case 7: globals.reportSize = value; break;
-                case 8: globals.reportId = value; break;
-                case 9: globals.reportCount = value; break;
-                case 10: stack.push_back(globals); break;
+                case 7:
+                    globals.reportSize = value;
+                    break;
+                case 8:
+                    globals.reportId = value;
+                    break;
+                case 9:
+                    globals.reportCount = value;
+                    break;
+                case 10:
+                    stack.push_back(globals);
+                    break;
                 case 11:
                     if (!stack.empty()) {
                         globals = stack.back();
                         stack.pop_back();
                     }
                     break;
-                default: break;
+                default:
+                    break;
             }
         } else if (type == 0 && (tag == 8 || tag == 9)) {  // Input / Output
             const std::uint64_t bits = std::uint64_t(globals.reportSize) * globals.reportCount;

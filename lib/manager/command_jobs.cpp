@@ -20,7 +20,8 @@ std::vector<std::shared_ptr<KOB>> KOBManager::addressed(const std::string& seria
 
 void KOBManager::writeCommand(const std::string& serial, bool exact, unsigned char command,
                               const unsigned char* payload, std::uint32_t length) {
-    for (const auto& device : addressed(serial, exact)) device->writeReport(payload, length, command);
+    for (const auto& device : addressed(serial, exact))
+        device->writeReport(payload, length, command);
 }
 
 void KOBManager::sendCCF(const std::string& serial, const std::string& code, unsigned char bitmask,
@@ -68,7 +69,8 @@ void KOBManager::disableWakeFromSuspend(const std::string& serial) {
 
 void KOBManager::programWakeFromSuspend(const std::string& serial, int flag,
                                         const std::string& block) {
-    for (const auto& device : addressed(serial, kExactSerial)) device->sendWakeCode(flag, block);
+    for (const auto& device : addressed(serial, kExactSerial))
+        device->sendWakeCode(flag, block);
 }
 
 void KOBManager::requestWakeupInfo(const std::string& serial, unsigned int value) {

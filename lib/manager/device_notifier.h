@@ -10,7 +10,7 @@
 namespace koblib {
 
 class DeviceNotifier {
-public:
+  public:
     virtual ~DeviceNotifier() = default;
     // Starts the notifier thread; it calls onChange on its own thread once
     // per notice. Returns a nonzero value naming the thread (its handle on

@@ -16,10 +16,12 @@ namespace koblib {
 
 namespace {
 
-bool udevDaemonRuns() { return access("/run/udev/control", F_OK) == 0; }
+bool udevDaemonRuns() {
+    return access("/run/udev/control", F_OK) == 0;
+}
 
 class LinuxDeviceNotifier : public DeviceNotifier {
-public:
+  public:
     ~LinuxDeviceNotifier() override { stop(5000); }
 
     std::uintptr_t start(std::function<void()> onChange) override {
@@ -27,10 +29,11 @@ public:
         stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (stopFd_ < 0) return 0;
         udev_ = udev_new();
-        monitor_ = udev_ ? udev_monitor_new_from_netlink(udev_, udevDaemonRuns() ? "udev" : "kernel")
-                         : nullptr;
-        if (!monitor_ || udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw",
-                                                                         nullptr) < 0 ||
+        monitor_ = udev_
+                       ? udev_monitor_new_from_netlink(udev_, udevDaemonRuns() ? "udev" : "kernel")
+                       : nullptr;
+        if (!monitor_ ||
+            udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr) < 0 ||
             udev_monitor_enable_receiving(monitor_) < 0) {
             release();
             return 0;
@@ -56,7 +59,7 @@ public:
         release();
     }
 
-private:
+  private:
     void loop(std::function<void()> onChange) {
         pollfd fds[2] = {{stopFd_, POLLIN, 0}, {udev_monitor_get_fd(monitor_), POLLIN, 0}};
         for (;;) {

@@ -17,7 +17,9 @@ KOBManager::KOBManager(std::shared_ptr<HIDCollection> source, ManagerEvents mana
         [this](const std::string& serial) { post([this, serial] { modulationOff(serial); }); });
 }
 
-KOBManager::~KOBManager() { stopWorker(); }
+KOBManager::~KOBManager() {
+    stopWorker();
+}
 
 void KOBManager::post(Job job) {
     std::lock_guard<std::mutex> guard(lock);
@@ -39,7 +41,9 @@ void KOBManager::stopWorker() {
     worker.reset();
 }
 
-bool KOBManager::onWorkerThread() const { return workerId.load() == std::this_thread::get_id(); }
+bool KOBManager::onWorkerThread() const {
+    return workerId.load() == std::this_thread::get_id();
+}
 
 void KOBManager::run() {
     workerId = std::this_thread::get_id();
@@ -163,14 +167,16 @@ void KOBManager::emptyTable() {
     }
     // Each device reports "KOB removed" as it goes, in key order, with no
     // lock held.
-    while (!gone.empty()) gone.erase(gone.begin());
+    while (!gone.empty())
+        gone.erase(gone.begin());
     rebuildWaitHandles();
 }
 
 std::vector<std::string> KOBManager::listSerials() {
     std::lock_guard<std::mutex> guard(lock);
     std::vector<std::string> serials;
-    for (const auto& entry : devices) serials.push_back(entry.second->getDevice()->getSerial());
+    for (const auto& entry : devices)
+        serials.push_back(entry.second->getDevice()->getSerial());
     return serials;
 }
 

@@ -40,7 +40,7 @@ struct ManagerEvents {
 };
 
 class KOBManager {
-public:
+  public:
     using Job = std::function<void()>;
     static constexpr int kBatchLimit = 50;
 
@@ -91,7 +91,7 @@ public:
     void blink(const std::string& serial, int value);
     void bootloader(const std::string& serial);
 
-private:
+  private:
     // The worker loop and the pieces it is made of; worker thread only.
     void run();
     void rebuildWaitHandles();
@@ -127,14 +127,14 @@ private:
     // only for moments: never while a job, a wait or a callback runs.
     std::mutex lock;
     std::map<std::string, std::shared_ptr<KOB>> devices;  // changed under lock, by the worker only
-    std::list<Job> jobs;                                   // under lock
+    std::list<Job> jobs;                                  // under lock
     // Written by startWorker and stopWorker on the host thread that opens
     // and closes the library.
     std::unique_ptr<std::thread> worker;
     std::atomic<std::thread::id> workerId{};
     Event jobEvent;
     std::atomic<bool> stopping{false};
-    ManagerEvents events;  // set at construction, then only read
+    ManagerEvents events;             // set at construction, then only read
     std::unique_ptr<CCFLearn> learn;  // has its own lock
 };
 

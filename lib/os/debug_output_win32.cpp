@@ -4,6 +4,8 @@
 
 namespace koblib {
 
-void systemDebugOutput(const std::string& text) { OutputDebugStringA(text.c_str()); }
+void systemDebugOutput(const std::string& text) {
+    OutputDebugStringA(text.c_str());
+}
 
 }  // namespace koblib

@@ -20,7 +20,7 @@ constexpr int kWaitTimedOut = -2;
 // since the last reset costs no system call: the worker resets once per
 // pass, and most passes serve a device, not a post.
 class Event {
-public:
+  public:
     Event();
     ~Event();
     Event(const Event&) = delete;
@@ -30,7 +30,7 @@ public:
     void reset();
     Waitable waitable() const { return handle_; }
 
-private:
+  private:
     Waitable handle_;
     // Set after the system's event is signalled, cleared before it is
     // reset: the system's event is never signalled with this false for

@@ -15,7 +15,9 @@ Event::Event() : handle_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     if (handle_ < 0) throw std::runtime_error("eventfd failed");
 }
 
-Event::~Event() { close(static_cast<int>(handle_)); }
+Event::~Event() {
+    close(static_cast<int>(handle_));
+}
 
 void Event::set() {
     const std::uint64_t one = 1;

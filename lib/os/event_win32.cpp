@@ -7,14 +7,18 @@
 namespace koblib {
 
 namespace {
-HANDLE h(Waitable w) { return reinterpret_cast<HANDLE>(w); }
+HANDLE h(Waitable w) {
+    return reinterpret_cast<HANDLE>(w);
+}
 }  // namespace
 
 Event::Event() : handle_(reinterpret_cast<Waitable>(CreateEventA(nullptr, TRUE, FALSE, nullptr))) {
     if (!handle_) throw std::runtime_error("CreateEvent failed");
 }
 
-Event::~Event() { CloseHandle(h(handle_)); }
+Event::~Event() {
+    CloseHandle(h(handle_));
+}
 
 void Event::set() {
     SetEvent(h(handle_));
@@ -28,9 +32,11 @@ void Event::reset() {
 int waitAny(const Waitable* waitables, int count, int timeoutMs) {
     if (count < 1 || count > kMaxWaitables) return kWaitFailed;
     HANDLE handles[kMaxWaitables];
-    for (int i = 0; i < count; ++i) handles[i] = h(waitables[i]);
-    const DWORD r = WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE,
-                                           timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+    for (int i = 0; i < count; ++i)
+        handles[i] = h(waitables[i]);
+    const DWORD r =
+        WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE,
+                               timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
     if (r == WAIT_TIMEOUT) return kWaitTimedOut;
     if (r < WAIT_OBJECT_0 + static_cast<DWORD>(count)) return static_cast<int>(r - WAIT_OBJECT_0);
     return kWaitFailed;

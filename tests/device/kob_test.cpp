@@ -36,14 +36,15 @@ struct Events {
 // A KOB over a fresh virtual device, serviced on the test's thread the way
 // the worker does it.
 class KOBTest : public ::testing::Test {
-protected:
+  protected:
     void open(std::uint32_t payload = 64) {
         device = std::make_unique<VirtualKOB>("K1", 0x0100, payload);
         device->configure(true, 0);
         KOBCallbacks callbacks;
         callbacks.status = [this](const std::string& serial, unsigned char code,
                                   const std::string& text) {
-            signal.update([&] { events.status.push_back(serial + "|" + std::to_string(code) + "|" + text); });
+            signal.update(
+                [&] { events.status.push_back(serial + "|" + std::to_string(code) + "|" + text); });
         };
         callbacks.irSent = [this](const std::string& serial, unsigned char status) {
             signal.update([&] { events.sent.emplace_back(serial, status); });
@@ -127,7 +128,8 @@ TEST_F(KOBTest, ExampleCodeGoesOutDecodesAndLoopsBack) {
             EXPECT_EQ(report[4], 0);  // repeat
             EXPECT_EQ(report[5], 2);  // bitmask
         }
-        for (; pos < 4u + report[3]; pos += 2) decoded.push_back(report[pos] << 8 | report[pos + 1]);
+        for (; pos < 4u + report[3]; pos += 2)
+            decoded.push_back(report[pos] << 8 | report[pos + 1]);
     }
     EXPECT_EQ(decoded, code);
 
@@ -241,11 +243,13 @@ TEST_F(KOBTest, OversizedCommandIsCaughtAndReported) {
 TEST_F(KOBTest, WakeCodeRoundTripThroughTheDevice) {
     open(16);  // chunks of L - 4 = 13 bytes
     std::string block;
-    for (int k = 0; k < 40; ++k) block.push_back(static_cast<char>(k * 7));
+    for (int k = 0; k < 40; ++k)
+        block.push_back(static_cast<char>(k * 7));
     kob->sendWakeCode(1, block);
     const auto chunks = outputs(4);
     ASSERT_EQ(chunks.size(), 4u);  // 13 + 13 + 13 + 1
-    for (const auto& chunk : chunks) EXPECT_EQ(chunk[1], 0x25);
+    for (const auto& chunk : chunks)
+        EXPECT_EQ(chunk[1], 0x25);
     EXPECT_EQ(chunks[3][2], 39);
     EXPECT_EQ(chunks[3][3], 1);
 }

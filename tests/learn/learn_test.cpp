@@ -54,7 +54,7 @@ void KOB_CALL onModulation(const char*, unsigned int, unsigned int) {
 }
 
 class LearnTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         recorder = &rec;
         ASSERT_NE(kob_open_ex(onStatus, onSent, onReceived, onLearn, nullptr, onModulation, nullptr,
@@ -107,7 +107,8 @@ protected:
 
 std::vector<unsigned int> words(const std::string& code) {
     std::vector<unsigned int> out;
-    for (std::size_t k = 0; k + 4 <= code.size(); k += 5) out.push_back(std::stoul(code.substr(k, 4), nullptr, 16));
+    for (std::size_t k = 0; k + 4 <= code.size(); k += 5)
+        out.push_back(std::stoul(code.substr(k, 4), nullptr, 16));
     return out;
 }
 
@@ -128,16 +129,19 @@ TEST_F(LearnTest, GivenFrequencyLearnsFromTheLoopbackAndTheLearnedCodeSendsTheSa
         originalDigests = rec.digests;
     }
     ASSERT_EQ(progress.size(), 10u);  // the tenth equal frame finishes
-    for (int k = 0; k < 9; ++k) EXPECT_EQ(progress[k], 55 + 5 * k);
+    for (int k = 0; k < 9; ++k)
+        EXPECT_EQ(progress[k], 55 + 5 * k);
     EXPECT_EQ(progress.back(), 100);
 
     // Sent back and learned again: the same code within the tolerance.
     const std::string relearned = learnFromLoopback(learned, kCarrier);
-    EXPECT_EQ(kob_ir_compare(learned.c_str(), relearned.c_str()), 1) << learned << "\n" << relearned;
+    EXPECT_EQ(kob_ir_compare(learned.c_str(), relearned.c_str()), 1) << learned << "\n"
+                                                                     << relearned;
     // The frames of the learned code have the digest of the original's.
     std::lock_guard<std::mutex> guard(rec.signal.lock());
     ASSERT_FALSE(rec.digests.empty());
-    for (const auto& digest : rec.digests) EXPECT_EQ(digest, originalDigests[0]);
+    for (const auto& digest : rec.digests)
+        EXPECT_EQ(digest, originalDigests[0]);
 }
 
 TEST_F(LearnTest, MeasuredFrequencySwitchesMeasurementOnAndFinishesOnTheSecondSend) {
@@ -146,9 +150,8 @@ TEST_F(LearnTest, MeasuredFrequencySwitchesMeasurementOnAndFinishesOnTheSecondSe
     kob_learnCCF(kSerial, 1, 0);
     ASSERT_TRUE(sendAndWait(kExampleCode, 9));
     // Ten equal frames reach 50 and ask the device for measurements.
-    ASSERT_TRUE(rec.signal.waitFor([&] {
-        return !rec.progress.empty() && rec.progress.back() == 50;
-    }));
+    ASSERT_TRUE(
+        rec.signal.waitFor([&] { return !rec.progress.empty() && rec.progress.back() == 50; }));
     EXPECT_TRUE(rec.code.empty());
     // Wait until the device measures (its answer to a frame of its own).
     bool measuring = false;

@@ -22,13 +22,14 @@ namespace {
 using std::string;
 
 class ManagerTest : public ::testing::Test {
-protected:
+  protected:
     ManagerTest() : bus(std::make_shared<VirtualBus>()) {}
 
     void make(std::shared_ptr<HIDCollection> collection = nullptr) {
         ManagerEvents e;
         e.onStatus = [this](const string& serial, unsigned char code, const string& text) {
-            signal.update([&] { status.push_back(serial + "|" + std::to_string(code) + "|" + text); });
+            signal.update(
+                [&] { status.push_back(serial + "|" + std::to_string(code) + "|" + text); });
         };
         e.onIRSent = [](const string&, unsigned char) {};
         e.onIRReceived = [this](const string& serial, const string&, const unsigned int*,
@@ -76,13 +77,15 @@ protected:
 
 TEST_F(ManagerTest, FiftyOneJobsRunFiftyThenReportAndTheLastAtTheNextWakeUp) {
     make();
-    for (int n = 0; n < 51; ++n) postNumbered(n);
+    for (int n = 0; n < 51; ++n)
+        postNumbered(n);
     manager->startWorker();
     ASSERT_TRUE(waitStatus("|1|Message loop exceeded 50 items"));
     {
         std::lock_guard<std::mutex> guard(signal.lock());
         ASSERT_EQ(ran.size(), 50u);
-        for (int n = 0; n < 50; ++n) EXPECT_EQ(ran[n], n);
+        for (int n = 0; n < 50; ++n)
+            EXPECT_EQ(ran[n], n);
     }
     postNumbered(51);  // the next wake-up runs the one left and the new one
     ASSERT_TRUE(signal.waitFor([&] { return ran.size() == 52; }));
@@ -92,7 +95,8 @@ TEST_F(ManagerTest, FiftyOneJobsRunFiftyThenReportAndTheLastAtTheNextWakeUp) {
 
 TEST_F(ManagerTest, ExactlyFiftyJobsStillReportTheLimit) {
     make();
-    for (int n = 0; n < 50; ++n) postNumbered(n);
+    for (int n = 0; n < 50; ++n)
+        postNumbered(n);
     manager->startWorker();
     ASSERT_TRUE(waitStatus("|1|Message loop exceeded 50 items"));
     EXPECT_EQ(ran.size(), 50u);
@@ -105,18 +109,21 @@ TEST_F(ManagerTest, JobsFromSeveralThreadsKeepEachThreadsOrder) {
     std::vector<std::thread> posters;
     for (int t = 0; t < kThreads; ++t)
         posters.emplace_back([this, t] {
-            for (int k = 0; k < kEach; ++k) postNumbered(t * 1000 + k);
+            for (int k = 0; k < kEach; ++k)
+                postNumbered(t * 1000 + k);
         });
-    for (auto& poster : posters) poster.join();
+    for (auto& poster : posters)
+        poster.join();
     // A full batch leaves the rest for the next wake-up: wake the worker
     // until everything has run.
     for (int poke = 0; poke < 200 && !signal.waitFor([&] { return ran.size() == kThreads * kEach; },
-                                                      std::chrono::milliseconds(100));
+                                                     std::chrono::milliseconds(100));
          ++poke)
         manager->post([] {});
     ASSERT_EQ(ran.size(), static_cast<std::size_t>(kThreads * kEach));
     std::vector<int> next(kThreads, 0);
-    for (int n : ran) EXPECT_EQ(n % 1000, next[n / 1000]++);
+    for (int n : ran)
+        EXPECT_EQ(n % 1000, next[n / 1000]++);
 }
 
 TEST_F(ManagerTest, AJobThatThrowsDoesNotEndTheWorker) {
@@ -179,9 +186,7 @@ TEST_F(ManagerTest, StopFromTheWorkerItselfReturnsAtOnce) {
 TEST_F(ManagerTest, JobsPostedWhileStoppedRunAfterTheFirstScanOfTheNextStart) {
     bus->attach("A1", 1);
     make();
-    manager->post([this] {
-        manager->digitalIO("A1", 1, 2);
-    });
+    manager->post([this] { manager->digitalIO("A1", 1, 2); });
     manager->startWorker();
     ASSERT_TRUE(signal.waitFor([&] { return digital.size() == 1; }));
     EXPECT_EQ(digital[0], "A1");
@@ -190,7 +195,7 @@ TEST_F(ManagerTest, JobsPostedWhileStoppedRunAfterTheFirstScanOfTheNextStart) {
 // Two devices with one serial: only the first in enumeration order is
 // served.
 class TwoWithOneSerial : public HIDCollection {
-public:
+  public:
     TwoWithOneSerial() : first("S", 1, 8), second("S", 2, 8) {}
     std::vector<std::shared_ptr<HIDDevice>> getDevices() override {
         return {first.open(), second.open()};
@@ -228,7 +233,8 @@ TEST_F(ManagerTest, SixtyFourDevicesAllReceiveCommandsButOnlySixtyThreeAreRead) 
 
     // Every device sends a frame; the one with the highest serial is not
     // waited on, so its report is never collected.
-    for (const auto& serial : serials) bus->find(serial)->receiveFrame({100, 20, 30}, 38000);
+    for (const auto& serial : serials)
+        bus->find(serial)->receiveFrame({100, 20, 30}, 38000);
     ASSERT_TRUE(signal.waitFor([&] { return received.size() == 63; }));
     postNumbered(0);
     ASSERT_TRUE(signal.waitFor([&] { return ran.size() == 1; }));

@@ -10,7 +10,7 @@
 namespace koblib::testing {
 
 class Signal {
-public:
+  public:
     // Runs change under the lock and wakes every waiter.
     template <typename Change>
     void update(Change change) {
@@ -29,7 +29,7 @@ public:
     }
     std::mutex& lock() { return lock_; }
 
-private:
+  private:
     std::mutex lock_;
     std::condition_variable changed_;
 };
