@@ -43,6 +43,22 @@ std::string wordText(const std::vector<unsigned int>& words) {
     return text;
 }
 
+void postEveryCommand(const char* serial) {
+    const unsigned char block[] = {1, 2, 3};
+    kob_sendCCF(serial, kShortCode, 1, 0);
+    kob_stopCCF(serial);
+    kob_modulation(serial, 1);
+    kob_modulation(serial, 0);
+    kob_digitalIO(serial, 0x01, 0x02);
+    kob_raw_learn_start(serial);
+    kob_raw_learn_stop(serial);
+    kob_enable_wake_from_suspend(serial);
+    kob_disable_wake_from_suspend(serial);
+    kob_program_wake_from_suspend(serial, 0, block, sizeof block);
+    kob_request_wakeup_info(serial, 0);
+    kob_blink(serial, 1);
+}
+
 void ApiTest::SetUp() {
     recorder = std::make_shared<EventRecorder>();
     EventRecorder::install(recorder);

@@ -37,6 +37,10 @@ extern const char* const kShortCode;
 std::vector<unsigned int> hexWords(const char* text);
 // Words as a received code's text: "%04X " each.
 std::string wordText(const std::vector<unsigned int>& words);
+// Posts every device command but the bootloader and learning to serial:
+// kShortCode, stop, carrier measurement on and off, digital I/O, raw
+// learning on and off, wake enable/disable/program/info, blink.
+void postEveryCommand(const char* serial);
 
 class ApiTest : public ::testing::Test {
   protected:

@@ -41,19 +41,7 @@ TEST_F(ApiTest, NullSerialMakesEveryExportDoNothing) {
     for (const char* serial : {"", "NULL-A", kSimSerial})
         ASSERT_TRUE(waitArrived(serial));
 
-    const unsigned char block[] = {1, 2, 3};
-    kob_sendCCF(nullptr, kShortCode, 1, 0);
-    kob_stopCCF(nullptr);
-    kob_modulation(nullptr, 1);
-    kob_modulation(nullptr, 0);
-    kob_digitalIO(nullptr, 0x01, 0x02);
-    kob_raw_learn_start(nullptr);
-    kob_raw_learn_stop(nullptr);
-    kob_enable_wake_from_suspend(nullptr);
-    kob_disable_wake_from_suspend(nullptr);
-    kob_program_wake_from_suspend(nullptr, 0, block, sizeof block);
-    kob_request_wakeup_info(nullptr, 0);
-    kob_blink(nullptr, 1);
+    postEveryCommand(nullptr);
     kob_bootloader(nullptr);
     kob_learnCCF(nullptr, 1, 38000);
     EXPECT_EQ(kob_version(nullptr), 0u);
