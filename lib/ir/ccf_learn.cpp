@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <thread>
 #include <utility>
 
 namespace koblib {
@@ -17,8 +16,8 @@ CCFLearn::CCFLearn(Progress progress, SerialFunction modulationOn, SerialFunctio
 }
 
 void CCFLearn::start(std::int32_t frequency, const std::string& serial) {
-    std::unique_lock<std::mutex> guard(lock_);
-    beginRun(guard);
+    std::lock_guard<std::mutex> guard(lock_);
+    ++run_;
     givenFrequency_ = frequency;
     serial_ = serial;
     frequencies_.clear();
@@ -30,8 +29,8 @@ void CCFLearn::start(std::int32_t frequency, const std::string& serial) {
 void CCFLearn::stop() {
     Calls calls;
     {
-        std::unique_lock<std::mutex> guard(lock_);
-        beginRun(guard);
+        std::lock_guard<std::mutex> guard(lock_);
+        ++run_;
         active_ = false;
         calls.serial = serial_;
         calls.modulationOff = true;
@@ -59,16 +58,6 @@ void CCFLearn::onModulation(const std::string& serial, std::uint32_t cycles, std
         calls = evaluate();
     }
     make(calls);
-}
-
-void CCFLearn::beginRun(std::unique_lock<std::mutex>& guard) {
-    // A report being made on another thread belongs to the run that ends
-    // here; it is let finish first, so that none reaches the host after
-    // this call. From inside that report (a callback that restarts) there
-    // is nothing to wait for.
-    const auto self = std::this_thread::get_id();
-    reported_.wait(guard, [&] { return !reporting_ || reporter_ == self; });
-    ++run_;
 }
 
 CCFLearn::Calls CCFLearn::evaluate() {
@@ -185,19 +174,13 @@ void CCFLearn::make(const Calls& calls) {
 
 void CCFLearn::report(const Calls& calls) {
     // Only a report of the run still under way is made; a start or stop
-    // since the lock was let go has replaced that run.
+    // since the lock was let go has replaced that run. Nothing waits for
+    // the call to end.
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (calls.run != run_) return;
-        reporting_ = true;
-        reporter_ = std::this_thread::get_id();
     }
     progress_(calls.serial, calls.percent, calls.code);
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        reporting_ = false;
-    }
-    reported_.notify_all();
 }
 
 }  // namespace koblib

@@ -5,13 +5,11 @@
 // the most frequent frame as the repeat sequence. One run at a time.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ir/ccf.h"
@@ -54,12 +52,16 @@ class CCFLearn {
     void onModulation(const std::string& serial, std::uint32_t cycles, std::uint32_t total);
 
     // The four operations above are serialised by a lock inside the
-    // learner; the calls they make (progress, modulation on and off) are
-    // made after the lock is released, so that a host callback may start
-    // or stop a run. A report of a run is made only while that run is the
-    // current one, and start and stop wait for a report that another
-    // thread is making: once they return, no report of an earlier run
-    // reaches the host.
+    // learner that is held only while they change its fields, never while
+    // a callback runs: the calls they make (progress, modulation on and
+    // off) are made after it is released, so that a host callback may start
+    // or stop a run, and start and stop never wait for a callback (a host
+    // whose callback waits for its own thread, the one that starts or
+    // stops, goes on). Every start and stop counts a new run, and a report
+    // is let through only while its run is the current one, checked under
+    // the lock just before the call: once start or stop has returned, no
+    // report of an earlier run begins. A report that had begun when they
+    // were called runs to its end on its own thread.
 
   private:
     // The calls an operation makes once the lock is released, in this
@@ -80,9 +82,6 @@ class CCFLearn {
     void make(const Calls& calls);
     // The progress call of make, made while its run is the current one.
     void report(const Calls& calls);
-    // Waits for a report being made on another thread, then counts a new
-    // run (start and stop).
-    void beginRun(std::unique_lock<std::mutex>& guard);
 
     const Progress progress_;
     const SerialFunction modulationOn_;
@@ -95,10 +94,7 @@ class CCFLearn {
     std::string serial_;
     bool active_ = false;
     std::int32_t givenFrequency_ = 0;
-    std::uint64_t run_ = 0;     // counted by every start and stop
-    bool reporting_ = false;    // a progress report is being made
-    std::thread::id reporter_;  // by this thread
-    std::condition_variable reported_;
+    std::uint64_t run_ = 0;  // counted by every start and stop
 };
 
 }  // namespace koblib

@@ -3,8 +3,10 @@
 // the library learns a code from them.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "koblib_sim.h"
@@ -218,5 +220,81 @@ TEST_F(LearnTest, ACallbackMayStartTheNextRun) {
     const std::string second = learnFromLoopback(kExampleCode, kCarrier);
     EXPECT_EQ(kob_ir_compare(first.c_str(), second.c_str()), 1);
 }
+
+// A host whose learn callback hands the report to its own UI thread and
+// waits for it (SendMessage, Control.Invoke) while that thread starts or
+// stops learning: the learner must not wait for the callback, or both
+// threads hang, and with them the worker and every device.
+struct HostCall {
+    const char* name;
+    unsigned char start;
+};
+void PrintTo(const HostCall& call, std::ostream* out) {
+    *out << call.name;
+}
+
+struct WaitingHost {
+    Signal signal;
+    bool callbackWaits = false;      // the first report is held in the callback
+    bool hostReturned = false;       // kob_learnCCF has returned on the host thread
+    bool callbackSawReturn = false;  // the held callback saw it, within the bound
+    bool callbackDone = false;       // the held callback has returned
+    int reportsAfterReturn = 0;      // reports begun once kob_learnCCF returned
+};
+WaitingHost* waitingHost = nullptr;
+
+void KOB_CALL onLearnWaiting(const char* serial, int progress, const char* code) {
+    WaitingHost& host = *waitingHost;
+    bool hold = false;
+    host.signal.update([&] {
+        if (host.hostReturned) ++host.reportsAfterReturn;
+        hold = !host.callbackWaits;
+        host.callbackWaits = true;
+    });
+    if (hold) {
+        // Bounded only so that a learner that waits for the callback shows
+        // as a failure instead of a hung suite.
+        const bool returned = host.signal.waitFor([&] { return host.hostReturned; });
+        host.signal.update([&] {
+            host.callbackSawReturn = returned;
+            host.callbackDone = true;
+        });
+    }
+    onLearn(serial, progress, code);
+}
+
+class LearnCallbackWaitsForTheHost : public LearnTest,
+                                     public ::testing::WithParamInterface<HostCall> {};
+
+TEST_P(LearnCallbackWaitsForTheHost, WhileTheHostStartsOrStops) {
+    WaitingHost host;
+    waitingHost = &host;
+    kob_open_ex(onStatus, onSent, onReceived, onLearnWaiting, nullptr, onModulation, nullptr,
+                nullptr, nullptr);
+    kob_learnCCF(kSerial, 1, kCarrier);
+    std::thread ui([&] {
+        host.signal.waitFor([&] { return host.callbackWaits; });
+        kob_learnCCF(kSerial, GetParam().start, kCarrier);
+        host.signal.update([&] { host.hostReturned = true; });
+    });
+    kob_sendCCF(kSerial, kExampleCode, 1, 9);
+    ui.join();
+    ASSERT_TRUE(host.signal.waitFor([&] { return host.callbackDone; }));
+    EXPECT_TRUE(host.callbackSawReturn);
+    // The device and the worker go on: the transmission completes.
+    EXPECT_TRUE(rec.signal.waitFor([&] { return rec.sent > 0; }));
+    if (!GetParam().start) {
+        // Stopped: the frames that follow begin no report.
+        ASSERT_TRUE(sendAndWait(kExampleCode, 0));
+        std::lock_guard<std::mutex> guard(host.signal.lock());
+        EXPECT_EQ(host.reportsAfterReturn, 0);
+    }
+    kob_close();
+    waitingHost = nullptr;
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, LearnCallbackWaitsForTheHost,
+                         ::testing::Values(HostCall{"Stop", 0}, HostCall{"Restart", 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
