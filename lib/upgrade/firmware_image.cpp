@@ -13,7 +13,7 @@ bool FirmwareImage::load(std::uint32_t blockSize, const char* path) {
 
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return false;
-    const bool whole = readRecords(file);
+    const bool whole = skipByteOrderMark(file) && readRecords(file);
     std::fclose(file);
     // Half an image is never flashed.
     if (!whole) clear();
@@ -25,18 +25,32 @@ void FirmwareImage::clear() {
     byBase_.clear();
 }
 
+bool FirmwareImage::skipByteOrderMark(std::FILE* file) {
+    // Windows editors begin a UTF-8 text with EF BB BF. Read byte by byte,
+    // without seeking, so that a pipe is read as well as a file.
+    const int first = std::getc(file);
+    if (first != 0xEF) {
+        if (first != EOF) std::ungetc(first, file);
+        return true;
+    }
+    // A line cannot begin with EF: what is not the whole mark is damage.
+    return std::getc(file) == 0xBB && std::getc(file) == 0xBF;
+}
+
 bool FirmwareImage::readRecords(std::FILE* file) {
     HexRecord record;
     std::uint32_t upper = 0;  // set by the extended address records
+    // Whether the last record read was an end-of-file record: a file
+    // cut anywhere else is not whole.
     bool ended = false;
     for (;;) {
         const int result = readHexRecord(&record, file);
         if (result == kHexRecordEndOfFile) return ended;
         if (result == kHexRecordEmptyLine) continue;
-        // Nothing but empty lines may follow the end-of-file record.
-        if (result != kHexRecordOk || ended) return false;
+        if (result != kHexRecordOk) return false;
 
         const auto length = static_cast<std::uint32_t>(record.length);
+        ended = false;
         switch (record.type) {
             case kHexRecordData: {
                 const std::uint32_t address = upper + record.address;
@@ -46,7 +60,10 @@ bool FirmwareImage::readRecords(std::FILE* file) {
                 break;
             }
             case kHexRecordEnd:
+                // Files joined one after the other (an application and its
+                // bootloader) are read on; each begins at the base 0.
                 ended = true;
+                upper = 0;
                 break;
             case kHexRecordSegmentAddress:
             case kHexRecordLinearAddress: {

@@ -24,8 +24,12 @@ class FirmwareImage {
     // blocks of blockSize bytes, at the addresses that the extended address
     // records (02, 04) and the data records' own addresses give together.
     // The file must be read whole: every line a record with a good
-    // checksum (empty lines are passed over), the end-of-file record last,
-    // no data at or past kAddressSpace, no record type other than 00 to 05.
+    // checksum (empty lines and lines of blanks are passed over), an
+    // end-of-file record last, no data at or past kAddressSpace, no record
+    // type other than 00 to 05. What editors and tools add is taken: a
+    // UTF-8 byte-order mark at the start, a Ctrl-Z that ends the text, and
+    // records after an end-of-file record (files joined with cat, each
+    // from the base address 0, and repeated end-of-file records).
     // Returns false, with the image empty, when the file cannot be opened
     // or read whole or blockSize is 0 (no block can hold a byte).
     bool load(std::uint32_t blockSize, const char* path);
@@ -42,6 +46,9 @@ class FirmwareImage {
 
   private:
     void clear();
+    // Reads past a UTF-8 byte-order mark at the start of file; false when
+    // the file begins with a part of one only.
+    static bool skipByteOrderMark(std::FILE* file);
     // Reads every record of file into the image; false when the file is
     // not a whole image.
     bool readRecords(std::FILE* file);

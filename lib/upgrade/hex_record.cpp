@@ -9,6 +9,8 @@ namespace {
 constexpr int kLineBufferSize = 768;
 // ":" LL AAAA TT: the characters before the first data byte.
 constexpr std::size_t kHeaderLength = 9;
+// Ctrl-Z, the end of a text file to DOS and the tools that came from it.
+constexpr char kEndOfText = 0x1A;
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -68,7 +70,10 @@ int readHexRecord(HexRecord* record, std::FILE* file) {
     if (read != kHexRecordOk) return read;
     const std::size_t length = std::strlen(line);
 
-    if (length == 0) return kHexRecordEmptyLine;
+    // DOS tools end a text with Ctrl-Z; nothing after it is text.
+    if (line[0] == kEndOfText) return kHexRecordEndOfFile;
+    // Editors pad lines with blanks: a line of nothing else is empty.
+    if (std::strspn(line, " \t") == length) return kHexRecordEmptyLine;
     if (length < kHeaderLength || line[0] != ':') return kHexRecordMalformed;
 
     unsigned int count = 0;

@@ -35,8 +35,10 @@ constexpr std::int32_t kHexRecordLinearStart = 5;     // start address, no memor
 // read in pieces, each one counting as a line) into record. A line ends
 // with LF, CR LF or CR alone, or with the end of the file. Characters
 // after the checksum are ignored; hex digits may be of either case, and a
-// pair that is not hex makes the line malformed. Returns one of the
-// kHexRecord codes above.
+// pair that is not hex makes the line malformed. A line of blanks (spaces,
+// tabs) is an empty line, and a line that begins with Ctrl-Z (0x1A, the
+// end of a DOS text) ends the file. Returns one of the kHexRecord codes
+// above.
 int readHexRecord(HexRecord* record, std::FILE* file);
 
 }  // namespace koblib

@@ -129,7 +129,7 @@ TEST_F(FirmwareImageTest, LineStylesOfRealToolsLoadAlike) {
     for (char& c : lower)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::string starts = hexLine(0, 3, {0, 0, 0x12, 0x34}) + hexLine(0, 5, {0, 0, 0, 0x10});
-    const std::vector<std::pair<const char*, std::string>> styles = {
+    std::vector<std::pair<const char*, std::string>> styles = {
         {"LF", replaced("\r\n", "\n")},
         {"CR", replaced("\r\n", "\r")},
         {"lower case", lower},
@@ -138,6 +138,8 @@ TEST_F(FirmwareImageTest, LineStylesOfRealToolsLoadAlike) {
         {"start records", replaced(kEof, starts + kEof)},
         {"blank lines", replaced(kEof, "\r\n" + kEof + "\r\n\n")},
     };
+    for (const auto& file : koblib_test::toolWrittenHexFiles(plain))
+        styles.emplace_back(file.name, file.content);
     ASSERT_TRUE(load(128, plain));
     const FirmwareImage expected = image;
     for (const auto& style : styles) {
@@ -152,6 +154,20 @@ TEST_F(FirmwareImageTest, LineStylesOfRealToolsLoadAlike) {
                 << style.first;
         }
     }
+}
+
+// An application and its bootloader joined with cat: both parts, each
+// from the base 0 whatever address record the first one ended with.
+TEST_F(FirmwareImageTest, JoinedFilesAreReadOn) {
+    const std::string application = hexLine(0, 4, {0, 0}) + hexLine(0x0100, 0, byteRun(1, 8)) +
+                                    hexLine(0, 2, {0x01, 0x00}) +
+                                    hexLine(0x0010, 0, byteRun(9, 8)) + kEof;
+    const std::string bootloader = hexLine(0x7000, 0, byteRun(0x80, 8)) + kEof;
+    ASSERT_TRUE(load(128, application + bootloader));
+    EXPECT_EQ(bases(), (std::vector<std::uint32_t>{0x0100, 0x1000, 0x7000}));
+    const auto boot = image.blockAt(2);
+    EXPECT_EQ(boot->used(), 8u);
+    EXPECT_TRUE(std::equal(boot->data(), boot->data() + 8, byteRun(0x80, 8).begin()));
 }
 
 TEST_F(FirmwareImageTest, MissingFileFailsAndLeavesTheImageEmpty) {

@@ -99,7 +99,11 @@ std::vector<HexText> malformedHexFiles() {
         // The digits that are not hex would read as 0, which the checksum
         // of this line agrees with.
         {"PairsThatAreNotHex", fourLines + ":02010000ZZ00FD\r\n" + eof},
-        {"DataAfterTheEndOfFileRecord", fourLines + eof + more + eof},
+        // Joined files whose second part was cut: the last record is data.
+        {"CutAfterTheEndOfFileRecord", fourLines + eof + more},
+        {"CtrlZBeforeTheEndOfFileRecord", fourLines + "\x1A" + more + eof},
+        {"PartOfAByteOrderMark", "\xEF\xBB" + fourLines + eof},
+        {"BlanksThenARecord", fourLines + "  " + more + eof},
         {"UnknownRecordType", fourLines + hexLine(0, 6, {}) + eof},
         {"AddressRecordOfWrongLength", hexLine(0, 4, {0}) + fourLines + eof},
         {"LinearAddressPast64KiB", hexLine(0, 4, {0x00, 0x01}) + fourLines + eof},
@@ -108,6 +112,20 @@ std::vector<HexText> malformedHexFiles() {
         // 0xFFFF0000 + 0xFFF8 + 16 wraps around 32 bits to 8.
         {"AddressWrappingAround",
          hexLine(0, 4, {0xFF, 0xFF}) + hexLine(0xFFF8, 0, byteRun(0, 16)) + eof},
+    };
+}
+
+std::vector<HexText> toolWrittenHexFiles(const std::string& plain) {
+    const std::string eof = ":00000001FF\r\n";
+    const std::size_t end = plain.rfind(eof);
+    const std::string records = plain.substr(0, end);
+    return {
+        {"CtrlZAfterTheEnd", plain + "\x1A"},
+        {"CtrlZAndGarbageAfterTheEnd", plain + std::string("\x1A\x1A\0\xFF junk", 9)},
+        {"BlanksAfterTheEnd", plain + "    \r\n\t\r\n"},
+        {"SecondEndOfFileRecord", plain + eof},
+        {"ByteOrderMark", "\xEF\xBB\xBF" + plain},
+        {"JoinedWithCat", records + eof + plain},
     };
 }
 

@@ -57,4 +57,8 @@ inline void PrintTo(const HexText& text, std::ostream* out) {
 // Files that cannot be read whole and so must never be flashed.
 std::vector<HexText> malformedHexFiles();
 
+// plain (records and an end-of-file record, CR LF) as editors and tools
+// also write it; each reads as the same image.
+std::vector<HexText> toolWrittenHexFiles(const std::string& plain);
+
 }  // namespace koblib_test

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,6 +83,66 @@ std::vector<koblib_test::HexText> damagedFiles() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DamagedFirmware, ::testing::ValuesIn(damagedFiles()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Files as editors and older tools write them upgrade like the plain file.
+class ToolWrittenFirmware : public UpgradeExports,
+                            public ::testing::WithParamInterface<koblib_test::HexText> {};
+
+TEST_P(ToolWrittenFirmware, Upgrades) {
+    const auto bytes = koblib_test::byteRun(0x21, 300);
+    const std::string path = dir.write("tool.hex", GetParam().content);
+    ASSERT_EQ(kob_upgrade(sim.portPath().c_str(), path.c_str(), nullptr), KOB_UPGRADE_OK);
+    ASSERT_EQ(kob_upgrade_is_kob(sim.portPath().c_str()), KOB_UPGRADE_OK);
+    const auto state = sim.snapshot();
+    EXPECT_TRUE(state.left());
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), state.flash().begin() + 0x40));
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, ToolWrittenFirmware,
+                         ::testing::ValuesIn(koblib_test::toolWrittenHexFiles(
+                             koblib_test::hexFile(0x40, koblib_test::byteRun(0x21, 300)))),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An application and a bootloader joined with cat: the boot area is never
+// written, only compared; a bootloader other than the one the device holds
+// fails the verify, and the device is not told to leave.
+struct MergedFile {
+    const char* name;
+    std::uint8_t bootloaderChange;  // XORed into one byte of the held bootloader
+    int result;
+};
+void PrintTo(const MergedFile& file, std::ostream* out) {
+    *out << file.name;
+}
+
+class MergedFirmware : public UpgradeExports, public ::testing::WithParamInterface<MergedFile> {};
+
+TEST_P(MergedFirmware, VerifiesTheBootloaderPart) {
+    const auto application = koblib_test::byteRun(0x55, 0x180);
+    std::vector<std::uint8_t> bootloader;
+    for (std::uint32_t a = koblib_sim::kBootloaderRegion; a < koblib_sim::kFlashSize; ++a)
+        bootloader.push_back(koblib_sim::bootloaderPattern(a));
+    bootloader[0x345] ^= GetParam().bootloaderChange;
+    const std::string path = dir.write(
+        "merged.hex", koblib_test::hexFile(0, application) +
+                          koblib_test::hexFile(koblib_sim::kBootloaderRegion, bootloader));
+    EXPECT_EQ(kob_upgrade(sim.portPath().c_str(), path.c_str(), nullptr), GetParam().result);
+    ASSERT_EQ(kob_upgrade_is_kob(sim.portPath().c_str()), KOB_UPGRADE_OK);
+    const auto state = sim.snapshot();
+    EXPECT_EQ(state.left(), GetParam().result == KOB_UPGRADE_OK);
+    EXPECT_EQ(state.bootloaderWrites(), 0u);
+    for (std::uint32_t a : state.writeAddresses())
+        EXPECT_LT(a, koblib_sim::kBootloaderRegion);
+    EXPECT_TRUE(std::equal(application.begin(), application.end(), state.flash().begin()));
+    for (std::uint32_t a = koblib_sim::kBootloaderRegion; a < koblib_sim::kFlashSize; ++a)
+        ASSERT_EQ(state.flash()[a], koblib_sim::bootloaderPattern(a)) << a;
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, MergedFirmware,
+                         ::testing::Values(MergedFile{"BootloaderAsHeld", 0, KOB_UPGRADE_OK},
+                                           MergedFile{"OtherBootloader", 0x10,
+                                                      KOB_UPGRADE_VERIFY_FAILED}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Whatever the block size, no byte at or above 0x7000 is written and the
