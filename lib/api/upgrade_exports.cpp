@@ -18,8 +18,8 @@ KOB_API int KOB_CALL kob_upgrade(const char* port, const char* hexPath,
         }
         return koblib::upgrade(port, hexPath, report);
     } catch (...) {
-        // Nothing is left open (the port and the image close themselves);
-        // the host learns only that the port could not be used.
+        // Only before the port is open: later, upgrade() gives the result
+        // of the step that failed. Nothing is left open.
         return koblib::kUpgradePortFailed;
     }
 }

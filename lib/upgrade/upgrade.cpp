@@ -63,26 +63,37 @@ bool verifyPass(Bootloader& bootloader, const FirmwareImage& image,
 int upgrade(const char* port, const char* hexPath, const UpgradeProgress& progress) {
     SerialPort serial;
     if (!serial.open(port)) return kUpgradePortFailed;
-    Bootloader bootloader(serial);
+    // Once the port is open, an exception (no memory, a progress callback
+    // that throws) ends the upgrade with the result of the step it came
+    // from; nothing more is sent.
+    int step = kUpgradeQueryWriteFailed;
+    try {
+        Bootloader bootloader(serial);
+        std::uint32_t blockSize = 0;
+        switch (bootloader.queryBlockSize(&blockSize)) {
+            case BlockSizeAnswer::kOk:
+                break;
+            case BlockSizeAnswer::kWriteFailed:
+                return kUpgradeQueryWriteFailed;
+            case BlockSizeAnswer::kReadFailed:
+                return kUpgradeQueryReadFailed;
+            case BlockSizeAnswer::kRefused:
+                return kUpgradeNoBlockSupport;
+        }
 
-    std::uint32_t blockSize = 0;
-    switch (bootloader.queryBlockSize(&blockSize)) {
-        case BlockSizeAnswer::kOk:
-            break;
-        case BlockSizeAnswer::kWriteFailed:
-            return kUpgradeQueryWriteFailed;
-        case BlockSizeAnswer::kReadFailed:
-            return kUpgradeQueryReadFailed;
-        case BlockSizeAnswer::kRefused:
-            return kUpgradeNoBlockSupport;
+        step = kUpgradeFileFailed;
+        FirmwareImage image;
+        if (hexPath == nullptr || !image.load(blockSize, hexPath)) return kUpgradeFileFailed;
+        step = kUpgradeWriteFailed;
+        if (!writePass(bootloader, image, progress)) return kUpgradeWriteFailed;
+        step = kUpgradeVerifyFailed;
+        if (!verifyPass(bootloader, image, progress)) return kUpgradeVerifyFailed;
+        step = kUpgradeLeaveFailed;
+        if (!bootloader.leave()) return kUpgradeLeaveFailed;
+        return kUpgradeOk;
+    } catch (...) {
+        return step;
     }
-
-    FirmwareImage image;
-    if (hexPath == nullptr || !image.load(blockSize, hexPath)) return kUpgradeFileFailed;
-    if (!writePass(bootloader, image, progress)) return kUpgradeWriteFailed;
-    if (!verifyPass(bootloader, image, progress)) return kUpgradeVerifyFailed;
-    if (!bootloader.leave()) return kUpgradeLeaveFailed;
-    return kUpgradeOk;
 }
 
 int isKob(const char* port) {

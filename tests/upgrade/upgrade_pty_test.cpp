@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <new>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -203,6 +204,42 @@ TEST_F(UpgradeOverPty, DifferenceInTheLastBlockFailsTheVerify) {
               (Progress{{0, 0}, {0, 0}, {0, 33}, {0, 66}, {0, 100}, {1, 0}, {1, 0}, {1, 33}}));
     EXPECT_EQ(settled().commands(), "bABABABAgAgAgS");
 }
+
+// An exception once the port is open gives the result of its step, and
+// nothing is sent after it.
+struct ThrowingStep {
+    const char* name;
+    int phase;  // the progress report that throws: its phase and percent
+    int percent;
+    int result;
+    const char* commands;
+};
+void PrintTo(const ThrowingStep& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ThrowingProgress : public UpgradeOverPty,
+                         public ::testing::WithParamInterface<ThrowingStep> {};
+
+TEST_P(ThrowingProgress, GivesTheResultOfItsStep) {
+    start();
+    const std::string path = firmware(0, byteRun(0, 300));
+    const ThrowingStep& step = GetParam();
+    const int result = upgrade(port.c_str(), path.c_str(), [&](int phase, int percent) {
+        if (phase == step.phase && percent == step.percent) throw std::bad_alloc();
+    });
+    EXPECT_EQ(result, step.result);
+    EXPECT_EQ(settled().commands(), step.commands);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, ThrowingProgress,
+                         ::testing::Values(ThrowingStep{"WriteStart", kUpgradePhaseWrite, 0,
+                                                        kUpgradeWriteFailed, "bS"},
+                                           ThrowingStep{"WriteEnd", kUpgradePhaseWrite, 100,
+                                                        kUpgradeWriteFailed, "bABABABS"},
+                                           ThrowingStep{"VerifyMidway", kUpgradePhaseVerify, 33,
+                                                        kUpgradeVerifyFailed, "bABABABAgAgS"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpgradeOverPty, MissingFirmwareFile) {
     start();
