@@ -1,6 +1,7 @@
 #include "upgrade/hex_record.h"
 
-#include <cstring>
+#include <algorithm>
+#include <cstddef>
 
 namespace koblib {
 namespace {
@@ -31,12 +32,12 @@ bool hexField(const char* text, int count, unsigned int* value) {
     return true;
 }
 
-// Reads one line of at most size - 1 characters into line, without its
-// line end: LF, CR LF or CR alone (so a file that ends its lines with CR
-// alone is read line by line too). A longer line is left where the buffer
-// is full; its rest is the next line. The result is a kHexRecord code: Ok,
-// EndOfFile when nothing was left, ReadError when the stream failed.
-int readLine(std::FILE* file, char* line, int size) {
+// Reads one line of at most size - 1 characters into line (count of them,
+// zero bytes included), without its line end: LF, CR LF or CR alone (so a
+// file that ends its lines with CR alone is read line by line too). A longer line is left where the
+// buffer is full; its rest is the next line. The result is a kHexRecord code: Ok, EndOfFile when
+// nothing was left, ReadError when the stream failed.
+int readLine(std::FILE* file, char* line, int size, std::size_t* count) {
     int length = 0;
     for (;;) {
         if (length == size - 1) break;
@@ -57,6 +58,7 @@ int readLine(std::FILE* file, char* line, int size) {
         line[length++] = static_cast<char>(c);
     }
     line[length] = '\0';
+    *count = static_cast<std::size_t>(length);
     return kHexRecordOk;
 }
 
@@ -66,14 +68,17 @@ int readHexRecord(HexRecord* record, std::FILE* file) {
     if (record == nullptr || file == nullptr) return kHexRecordNoInput;
 
     char line[kLineBufferSize];
-    const int read = readLine(file, line, kLineBufferSize);
+    // The length as read: a zero byte in a line is a character like any
+    // other (and no hex digit), not the line's end.
+    std::size_t length = 0;
+    const int read = readLine(file, line, kLineBufferSize, &length);
     if (read != kHexRecordOk) return read;
-    const std::size_t length = std::strlen(line);
 
     // DOS tools end a text with Ctrl-Z; nothing after it is text.
     if (line[0] == kEndOfText) return kHexRecordEndOfFile;
     // Editors pad lines with blanks: a line of nothing else is empty.
-    if (std::strspn(line, " \t") == length) return kHexRecordEmptyLine;
+    if (std::all_of(line, line + length, [](char c) { return c == ' ' || c == '\t'; }))
+        return kHexRecordEmptyLine;
     if (length < kHeaderLength || line[0] != ':') return kHexRecordMalformed;
 
     unsigned int count = 0;

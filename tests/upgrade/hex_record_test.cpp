@@ -50,32 +50,35 @@ const std::string kLongRecord = ":FF000000" + std::string(510, '1') + "12";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HexRecordLines,
-    ::testing::Values(LineCase{"EmptyFile", "", {-2}},
-                      LineCase{"DataThenEof", ":02123400ABCD40\r\n:00000001FF\r\n", {0, 0, -2}},
-                      LineCase{"LastLineWithoutLineEnd", ":00000001FF", {0, -2}},
-                      LineCase{"EmptyLineLf", "\n:00000001FF\n", {-5, 0, -2}},
-                      LineCase{"EmptyLineCrLf", "\r\n", {-5, -2}},
-                      LineCase{"EmptyLineCrOnly", "\r", {-5, -2}},
-                      LineCase{"EightCharacters", ":0000000\n", {-3, -2}},
-                      LineCase{"NineCharactersNoChecksum", ":00000001\n", {-3, -2}},
-                      LineCase{"NoColon", "X00000001FF\n", {-3, -2}},
-                      LineCase{"ColonNotFirst", " :00000001FF\n", {-3, -2}},
-                      LineCase{"DataShorterThanLength", ":02123400AB40\n", {-3, -2}},
-                      LineCase{"ChecksumMismatch", ":02123400ABCD41\n", {-3, -2}},
-                      LineCase{"LowerCaseDigits", ":02123400abcd40\n", {0, -2}},
-                      LineCase{
-                          "TextAfterChecksumIgnored", ":02123400ABCD40 trailing text\n", {0, -2}},
-                      // Pairs that are not hex are malformed even where reading
-                      // them as 0 (or as their leading digit) would suit the checksum.
-                      LineCase{"NonHexPair", ":01000000ZZFF\n", {-3, -2}},
-                      LineCase{"NonHexSecondDigit", ":010000001GFE\n", {-3, -2}},
-                      LineCase{"NonHexInTheHeader", ":0Z123400ABCD40\n", {-3, -2}},
-                      LineCase{"CrOnlyLineEnds", ":02123400ABCD40\r:00000001FF\r", {0, 0, -2}},
-                      // 521 characters of record and 300 more: the first 767 characters
-                      // are one line (a good record), the remaining 54 another.
-                      LineCase{"LineLongerThanBufferIsReadInPieces",
-                               kLongRecord + std::string(300, 'x') + "\n",
-                               {0, -3, -2}}),
+    ::testing::Values(
+        LineCase{"EmptyFile", "", {-2}},
+        LineCase{"DataThenEof", ":02123400ABCD40\r\n:00000001FF\r\n", {0, 0, -2}},
+        LineCase{"LastLineWithoutLineEnd", ":00000001FF", {0, -2}},
+        LineCase{"EmptyLineLf", "\n:00000001FF\n", {-5, 0, -2}},
+        LineCase{"EmptyLineCrLf", "\r\n", {-5, -2}}, LineCase{"EmptyLineCrOnly", "\r", {-5, -2}},
+        LineCase{"EightCharacters", ":0000000\n", {-3, -2}},
+        LineCase{"NineCharactersNoChecksum", ":00000001\n", {-3, -2}},
+        LineCase{"NoColon", "X00000001FF\n", {-3, -2}},
+        LineCase{"ColonNotFirst", " :00000001FF\n", {-3, -2}},
+        LineCase{"DataShorterThanLength", ":02123400AB40\n", {-3, -2}},
+        LineCase{"ChecksumMismatch", ":02123400ABCD41\n", {-3, -2}},
+        LineCase{"LowerCaseDigits", ":02123400abcd40\n", {0, -2}},
+        LineCase{"TextAfterChecksumIgnored", ":02123400ABCD40 trailing text\n", {0, -2}},
+        // Pairs that are not hex are malformed even where reading
+        // them as 0 (or as their leading digit) would suit the checksum.
+        LineCase{"NonHexPair", ":01000000ZZFF\n", {-3, -2}},
+        LineCase{"NonHexSecondDigit", ":010000001GFE\n", {-3, -2}},
+        LineCase{"NonHexInTheHeader", ":0Z123400ABCD40\n", {-3, -2}},
+        LineCase{"LineOfBlanksIsEmpty", " \t \r\n:00000001FF\n", {-5, 0, -2}},
+        LineCase{"CtrlZEndsTheText", ":00000001FF\r\n\x1A:00000001FF\n", {0, -2}},
+        // A zero byte is a character of the line, not its end.
+        LineCase{"ZeroByteStartingALine", std::string("\0:00000001FF\n", 13), {-3, -2}},
+        LineCase{"CrOnlyLineEnds", ":02123400ABCD40\r:00000001FF\r", {0, 0, -2}},
+        // 521 characters of record and 300 more: the first 767 characters
+        // are one line (a good record), the remaining 54 another.
+        LineCase{"LineLongerThanBufferIsReadInPieces",
+                 kLongRecord + std::string(300, 'x') + "\n",
+                 {0, -3, -2}}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
 
 TEST(HexRecord, FieldsOfADataRecord) {
