@@ -1,8 +1,10 @@
 // The Intel HEX reader and FirmwareImage::load on random files, against a
-// reading written here: a file is taken when every line up to the
-// end-of-file record is a whole record with a good checksum, and then the
-// image holds exactly its data records; a damaged record or a missing
-// end-of-file record refuses the file.
+// reading written here: a file is taken when every line is a whole record
+// with a good checksum (or empty, or blanks), the last record read is an
+// end-of-file record (records after an earlier one are read on), and a
+// Ctrl-Z line or the end of the file ends it; the image then holds
+// exactly its data records. A damaged record, data past 64 KiB, a missing
+// end-of-file record or part of a UTF-8 byte-order mark refuses the file.
 #include <unistd.h>
 
 #include <cctype>
@@ -45,12 +47,12 @@ int pairAt(const std::string& line, std::size_t i) {
     return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
-// FirmwareImage::write's rule: the block of every record is made, even
-// for a record without data, and used grows to the record's end in it.
+// FirmwareImage::write's rule: a record's bytes go to the block of each
+// one's address, used grows to the last byte written in it; a record
+// without data writes nothing and makes no block.
 void store(std::vector<Block>& blocks, std::uint32_t blockSize, std::uint32_t address,
            const std::vector<int>& bytes) {
-    std::size_t i = 0;
-    do {
+    for (std::size_t i = 0; i < bytes.size();) {
         const std::uint32_t base = address / blockSize * blockSize;
         Block* block = nullptr;
         for (Block& b : blocks)
@@ -63,58 +65,73 @@ void store(std::vector<Block>& blocks, std::uint32_t blockSize, std::uint32_t ad
         for (; i < bytes.size() && offset < blockSize; ++i, ++offset, ++address)
             block->data[offset] = static_cast<std::uint8_t>(bytes[i]);
         if (offset > block->used) block->used = offset;
-    } while (i < bytes.size());
+    }
+}
+
+bool blanks(const std::string& line) {
+    return line.find_first_not_of(" \t") == std::string::npos;
 }
 
 Verdict read(const std::string& file, std::uint32_t blockSize, std::vector<Block>& blocks) {
     std::size_t at = 0;
+    if (file.compare(0, 1, "\xEF") == 0) {
+        if (file.compare(0, 3, "\xEF\xBB\xBF") != 0) return Verdict::kRefused;
+        at = 3;
+    }
+    bool ended = false;  // the last record was an end-of-file record
     while (at < file.size()) {
         std::size_t end = file.find('\n', at);
         if (end == std::string::npos) end = file.size();
         std::string line = file.substr(at, end - at);
         at = end + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) return Verdict::kOpen;  // a blank line before the end
+        if (!line.empty() && line[0] == '\x1A') break;  // the end of the text
         if (line.find_first_of("\r", 0) != std::string::npos) return Verdict::kOpen;
-        if (line[0] != ':' || line.size() < 11 || line.size() % 2 == 0) return Verdict::kRefused;
+        if (blanks(line)) continue;
+        if (line[0] != ':' || line.size() < 11) return Verdict::kRefused;
+        const int length = pairAt(line, 0);
+        if (length < 0) return Verdict::kRefused;
+        const std::size_t need = 11 + 2 * static_cast<std::size_t>(length);
+        if (line.size() < need) return Verdict::kRefused;
         std::vector<int> bytes;
-        for (std::size_t i = 0; i < (line.size() - 1) / 2; ++i)
+        for (std::size_t i = 0; i < (need - 1) / 2; ++i)
             bytes.push_back(pairAt(line, i));
         for (int b : bytes)
             if (b < 0) return Verdict::kRefused;
-        const std::size_t length = static_cast<std::size_t>(bytes[0]);
         // Characters after the checksum: no rule here.
-        if (bytes.size() != length + 5)
-            return bytes.size() < length + 5 ? Verdict::kRefused : Verdict::kOpen;
+        if (line.size() > need) return Verdict::kOpen;
         int sum = 0;
         for (int b : bytes)
             sum += b;
         if (sum % 256 != 0) return Verdict::kRefused;
         const std::uint32_t address = static_cast<std::uint32_t>(bytes[1] * 256 + bytes[2]);
         const int type = bytes[3];
+        ended = false;
         if (type == 0) {
+            if (address + static_cast<std::uint32_t>(length) > 0x10000) return Verdict::kRefused;
             store(blocks, blockSize, address, std::vector<int>(bytes.begin() + 4, bytes.end() - 1));
         } else if (type == 1) {
             if (length != 0) return Verdict::kOpen;
-            // Only blank lines may follow.
-            for (; at < file.size(); ++at)
-                if (file[at] != '\r' && file[at] != '\n') return Verdict::kOpen;
-            return Verdict::kTaken;
+            ended = true;
         } else if (type == 2 || type == 4) {
             if (length != 2 || bytes[4] != 0 || bytes[5] != 0) return Verdict::kOpen;
         } else if (type != 3 && type != 5) {
             return Verdict::kOpen;
         }
     }
-    return Verdict::kRefused;  // no end-of-file record
+    return ended ? Verdict::kTaken : Verdict::kRefused;
 }
 
 // A file of well-formed records made from the input, damaged now and then.
 std::string records(FuzzInput& in) {
     std::string file;
     char pair[3];
+    if (in.byte() == 0xEF) file = "\xEF\xBB\xBF";  // as Windows editors begin a text
     while (!in.empty()) {
         const std::uint8_t kind = in.byte();
+        // Now and then what editors and DOS tools put between records.
+        if (kind == 0x0B) file += " \t\r\n";
+        if (kind == 0x1A) file += "\x1A";
         const std::uint8_t type = kind % 8 < 5 ? 0 : kind % 8 - 4;  // mostly data
         const std::vector<std::uint8_t> data = in.bytes(type == 0 ? in.byte() % 33 : 0);
         std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(data.size()), in.byte(),

@@ -5,7 +5,9 @@
 #                                             regression inputs, once each
 #   run_fuzz.sh fuzz    SRC DIR NAME SECONDS  fuzz NAME for SECONDS from its
 #                                             corpus (new inputs go to DIR)
-# Exits 77 (skipped) when clang or its fuzzer runtime is missing.
+# Exits 77 (skipped) only when clang or its fuzzer runtime is missing; a
+# finding (a crash, a failed check, a sanitizer report, a leak, a hang or
+# running out of memory) exits 1, so that its test fails.
 set -euo pipefail
 mode=$1 src=$2 dir=$3
 if ! command -v clang++ >/dev/null ||
@@ -26,11 +28,13 @@ here=$src/tests/fuzz
 [ -x "$fuzzer" ] || { echo "no $fuzzer: run the fuzz.build test first"; exit 1; }
 # Any sanitizer report is a failure, undefined behaviour included.
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+# libFuzzer's own exit code for a finding is 77, the skip code.
+findings="-error_exitcode=1 -timeout_exitcode=1"
 if [ "$mode" = regress ]; then
-  exec "$fuzzer" -runs=0 "$here/corpus/$name" "$here/regressions/$name"
+  exec "$fuzzer" $findings -runs=0 "$here/corpus/$name" "$here/regressions/$name"
 fi
 work=$dir/corpus/$name
 mkdir -p "$work"
 # A single input that runs a minute is a hang.
-exec "$fuzzer" -max_total_time="$5" -print_final_stats=1 -timeout=60 -rss_limit_mb=4096 \
+exec "$fuzzer" $findings -max_total_time="$5" -print_final_stats=1 -timeout=60 -rss_limit_mb=4096 \
   -artifact_prefix="$dir/crash-$name-" "$work" "$here/corpus/$name"

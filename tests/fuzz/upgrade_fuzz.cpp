@@ -96,6 +96,10 @@ bool SerialPort::isOpen() const {
 bool SerialPort::open(const char*) {
     if (session.in->byte() == 0xFF) return false;
     handle_ = 3;
+    // A new session on the line: the bootloader waits for a command, not
+    // for the data of a "B" that the last session did not finish.
+    session.lastCommand = 0;
+    session.dataNext = false;
     return true;
 }
 
@@ -183,7 +187,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(result <= 0 && result >= -8);
     FUZZ_CHECK(session.leaveSent == (result == 0));
     if (result == 0) FUZZ_CHECK(lastPercent[0] == 100 && lastPercent[1] == 100);
-    session.lastCommand = 0;
     session.identified = false;
     const int kob = koblib::isKob("fuzz");
     FUZZ_CHECK(kob == (session.identified ? 0 : -1));
