@@ -13,7 +13,8 @@
 //   n + 1 bytes: above HIDDevice both systems frame reports alike.
 // - A hidraw write must start with the report-ID byte 0, which the USB
 //   driver strips (without it a report whose first payload byte is 0
-//   loses a byte); the write fd is blocking.
+//   loses a byte); the write fd is blocking, so a write lasts until the
+//   kernel driver has sent the report or timed out (5 s for USB HID).
 // - After unplugging, read fails with EIO and poll reports POLLERR|POLLHUP.
 //   The reader does not rest on the errno: a read that finds nothing on an
 //   fd that hung up or is in error fails as well (finishRead returns -1),
@@ -73,10 +74,10 @@ class HIDDevice {
 
     // Writes one output report: byte 0 = 0, byte 1 = command, the payload
     // from byte 2 (the bytes after it keep what the previous report left).
-    // Up to 4 attempts, each bounded in time; a report that fails them all
-    // is dropped with a debug output line and not reported. Throws
-    // std::length_error("Too much data for buffer") when the payload does
-    // not fit, writing nothing.
+    // Up to 4 attempts (each bounded as writeOnce says); a report that
+    // fails them all is dropped with a debug output line and not reported.
+    // Throws std::length_error("Too much data for buffer") when the payload
+    // does not fit, writing nothing.
     void writeReport(const unsigned char* payload, std::uint32_t length, unsigned char command);
     // Writes the whole output buffer once, as built by the caller; true
     // when the write succeeded.
@@ -99,8 +100,11 @@ class HIDDevice {
     bool querySerial(std::string& serial);  // per system
     // "HIDDevice (<where>): Last Error: <error>" on the debug output.
     static void reportError(const char* where, int error);
-    // One bounded write attempt: false when it failed or the device took
-    // no report within the system's deadline.
+    // One write attempt: false when it failed or the device took no report
+    // in time. What bounds it differs: on Linux, 50 ms of waiting for room
+    // on the virtual KOB-1's socket channel, and on hidraw the kernel
+    // driver's own time-out of the transfer (the write fd blocks); on
+    // Windows the synchronous WriteFile, bounded by the driver alone.
     bool writeOnce(const unsigned char* data, std::uint32_t length);  // per system
     // "HIDDevice (writeReport): report 0x<command> dropped after <n>
     // attempts" on the debug output.

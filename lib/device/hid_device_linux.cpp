@@ -1,7 +1,10 @@
 // hidraw: a non-blocking read fd (its readability is the read event) and
-// a write fd whose writes wait a bounded time. A read returns one report without the report-ID
+// a blocking write fd. A read returns one report without the report-ID
 // byte, so it goes to inputBuffer + 1 and byte 0 stays the report ID 0; a
-// write starts with the report-ID byte 0, which the driver strips.
+// write starts with the report-ID byte 0, which the driver strips. A write
+// to hidraw waits as long as the kernel's HID driver lets it (the USB one
+// gives an output report 5 s); the 50 ms bound of writeOnce holds only for
+// the virtual KOB-1's socket channel.
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -74,23 +77,28 @@ int HIDDevice::finishRead() {
 }
 
 namespace {
-// How long one write attempt waits for the device to take the report: a
-// device that takes none for this long has stopped reading its endpoint.
+// How long one write attempt on a socket channel (the virtual KOB-1)
+// waits for room: a device that takes no report for this long has stopped
+// reading. A hidraw write is not bounded here but by the kernel driver.
 constexpr int kWriteDeadlineMs = 50;
 }  // namespace
 
 bool HIDDevice::writeOnce(const unsigned char* data, std::uint32_t length) {
     const int fd = static_cast<int>(writeHandle_);
     if (fd < 0) return false;
-    // The attempt is bounded: write without waiting, and while there is no
-    // room wait for it until the deadline, so that a device that stops
-    // taking reports cannot hold the worker (and kob_close) for ever.
+    // On a socket channel the attempt is bounded: write without waiting,
+    // and while there is no room wait for it until the deadline, so that a
+    // virtual device that stops taking reports cannot hold the worker (and
+    // kob_close) for ever. On hidraw the fd is blocking and the write waits
+    // until the kernel driver has sent the report or given up on it (its
+    // own time-out, 5 s for a USB device); a device that never takes
+    // reports holds the worker that long per attempt.
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteDeadlineMs);
     for (;;) {
         // send() keeps a vanished peer of a socket channel from raising
-        // SIGPIPE; a hidraw node is no socket and takes write() (its driver
-        // bounds the transfer itself).
+        // SIGPIPE; a hidraw node is no socket and takes a blocking write(),
+        // which only the kernel driver's time-out bounds.
         ssize_t n = send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == ENOTSOCK) n = write(fd, data, length);
         if (n < 0 && errno == EINTR) continue;
