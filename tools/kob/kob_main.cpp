@@ -332,6 +332,7 @@ struct LearnArgs {
 };
 
 int runLearn(Simulation& sim, const Options& o, const LearnArgs& a) {
+    sim.pressWhenLearning();
     Session session(sim);
     const std::string target = session.oneDevice(o.serial, o.wait);
     std::string code;
@@ -343,6 +344,7 @@ int runLearn(Simulation& sim, const Options& o, const LearnArgs& a) {
         ProgressBar bar("learning");
         bar.update(0, "waiting for frames");
         kob_learnCCF(target.c_str(), 1, a.frequency);
+        sim.learningStarted();
         const auto deadline = after(a.timeout);
         for (Event e; code.empty() && session.next(e, deadline);) {
             if (e.serial != target) continue;

@@ -18,5 +18,7 @@ std::string Simulation::defaultPort() {
     return {};
 }
 void Simulation::bootloaderCommandSent() {}
+void Simulation::pressWhenLearning() {}
+void Simulation::learningStarted() {}
 
 }  // namespace kob

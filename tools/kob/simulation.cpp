@@ -1,4 +1,5 @@
-// kob-sim: a held remote button, more devices, a virtual bootloader.
+// kob-sim: a remote button held (or pressed for learning), more devices, a
+// virtual bootloader.
 #include "simulation.h"
 
 #include <CLI/CLI.hpp>
@@ -24,6 +25,8 @@ struct Simulation::State {
     std::mutex lock;
     std::condition_variable wake;
     bool stopping = false;
+    bool pressWhenLearning = false;  // the button waits for a learning run
+    bool learning = false;           // a learning run has started
     std::thread sender;
 
     void startBootloader() {
@@ -39,6 +42,12 @@ struct Simulation::State {
 };
 
 namespace {
+// A press while learning: how long the button is held (long enough for
+// ten equal frames and ten carrier measurements of a long code) and the
+// pause before the next press.
+constexpr std::chrono::milliseconds kPressHeld(3000);
+constexpr std::chrono::milliseconds kPressPause(1000);
+
 // The serial of the n-th virtual device (from 1); the first is the one
 // KOBLIB_SIM starts with.
 std::string simSerial(int n) {
@@ -78,13 +87,26 @@ void Simulation::start() {
     const CCFCode code = parseCCF(loadWords(state_->remote));
     const int devices = state_->devices;
     state_->sender = std::thread([this, code, devices] {
+        using Clock = std::chrono::steady_clock;
         const auto hz = static_cast<unsigned int>(std::lround(code.frequencyHz));
-        std::unique_lock<std::mutex> guard(state_->lock);
+        State& state = *state_;
+        std::unique_lock<std::mutex> guard(state.lock);
         // Frame after frame at the pace of the real signal: the once
-        // sequence, then the repeat sequence for as long as the tool runs
-        // (from the third frame on, every frame is the same).
+        // sequence, then the repeat sequence while the button is down
+        // (from the third frame on, every frame is the same). Held for as
+        // long as the tool runs, or, for learning, pressed when the run
+        // starts and again after every pause, each press from its first
+        // frame.
         const auto frames = receivedFrames(code, 3);
-        for (std::size_t n = 0; !state_->stopping; ++n) {
+        const bool presses = state.pressWhenLearning;
+        if (presses) state.wake.wait(guard, [&] { return state.stopping || state.learning; });
+        auto pressed = Clock::now();
+        for (std::size_t n = 0; !state.stopping; ++n) {
+            if (presses && Clock::now() - pressed >= kPressHeld) {
+                if (state.wake.wait_for(guard, kPressPause, [&] { return state.stopping; })) break;
+                pressed = Clock::now();
+                n = 0;
+            }
             const auto& frame = frames[std::min<std::size_t>(n, 2)];
             for (int d = 1; d <= devices; ++d)
                 kobsim_receive(simSerial(d).c_str(), frame.data(),
@@ -93,8 +115,8 @@ void Simulation::start() {
                                      ? (code.once.empty() ? code.repeat : code.once)
                                      : code.repeat;
             const double us = std::accumulate(pulses.begin(), pulses.end(), 0.0);
-            state_->wake.wait_for(guard, std::chrono::microseconds(static_cast<long long>(us)),
-                                  [this] { return state_->stopping; });
+            state.wake.wait_for(guard, std::chrono::microseconds(static_cast<long long>(us)),
+                                [&] { return state.stopping; });
         }
     });
 }
@@ -121,6 +143,19 @@ std::string Simulation::defaultPort() {
 
 void Simulation::bootloaderCommandSent() {
     if (state_->bootloader) state_->startBootloader();
+}
+
+void Simulation::pressWhenLearning() {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    state_->pressWhenLearning = true;
+}
+
+void Simulation::learningStarted() {
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->learning = true;
+    }
+    state_->wake.notify_all();
 }
 
 }  // namespace kob

@@ -30,6 +30,12 @@ class Simulation {
     std::string defaultPort();
     // The device was told to start its bootloader.
     void bootloaderCommandSent();
+    // Before start: the remote's button is not held from the start but
+    // pressed once learningStarted is called, as a person teaching a code
+    // does, and pressed again after each pause.
+    void pressWhenLearning();
+    // A learning run has started: the remote's button goes down now.
+    void learningStarted();
 
   private:
     struct State;

@@ -130,6 +130,32 @@ class Kob(unittest.TestCase):
         self.assertExit(failed, 1, "nothing heard")
         self.assertIn("lacked", failed.stderr)
 
+    def test_learn_hears_the_first_frame_of_a_press(self):
+        # An NEC code (38 kHz, 108 ms frames): the full frame once, then a
+        # repeat frame while the button is held. The learned code has the
+        # full frame as its once sequence; its last off time is the mean
+        # gap between frames, so it is compared with that gap in place.
+        def nec(address, command, last_off):
+            bits = [(b >> i) & 1 for b in (address, address ^ 0xFF, command, command ^ 0xFF)
+                    for i in range(8)]
+            once = [0x156, 0xAB] + [w for bit in bits for w in (0x15, 0x40 if bit else 0x15)]
+            once += [0x15]
+            once.append(last_off if last_off else 4108 - sum(once))
+            repeat = [0x156, 0x55, 0x15, 4108 - 0x156 - 0x55 - 0x15]
+            return " ".join("%04X" % w for w in [0, 0x6D, len(once) // 2, 2] + once + repeat)
+        path = self.path("nec.txt")
+        with open(path, "w") as f:
+            f.write(nec(0x04, 0x08, 0) + "\n")
+        expected = nec(0x04, 0x08, 4108 - 0x156 - 0x55 - 0x15)
+        for args in (["--frequency", "38000"], []):
+            with self.subTest(args=args):
+                result = kob("--sim-remote", "@" + path, "learn", *args)
+                self.assertExit(result, 0, args)
+                learned = result.stdout.strip()
+                self.assertEqual(words(learned)[2:4], [34, 2], learned)
+                self.assertEqual(kob("compare", learned, expected).stdout.strip(), "equal",
+                                 learned)
+
     def test_compare_and_hash_tolerate_jitter_only(self):
         def text(values):
             return " ".join("%04X" % v for v in values)
