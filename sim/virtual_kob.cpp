@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <deque>
 
 #include "device/command_reports.h"
 #include "virtual_port.h"
@@ -16,6 +17,9 @@ using Clock = std::chrono::steady_clock;
 // Pronto's frequency unit: f = 4145146 / word Hz (0.241246 us per unit).
 constexpr double kProntoClock = 4145146.0;
 constexpr double kTickMicroseconds = 4.0;
+// How often the firmware tries again to hand a held report to a host that
+// had no room for it.
+constexpr std::chrono::milliseconds kRetryHeld(2);
 
 std::uint32_t toTicks(double microseconds) {
     const double ticks = std::floor(microseconds / kTickMicroseconds + 0.5);
@@ -33,6 +37,10 @@ struct VirtualKOB::Connection {
     std::unique_ptr<VirtualPort> port;
     std::thread reader;
     std::atomic<bool> done{false};
+    // Guarded by portsLock_: reports waiting for room, in order, and
+    // whether the rest of the message being sent is left out.
+    std::deque<std::vector<unsigned char>> held;
+    bool discarding = false;
 };
 
 VirtualKOB::VirtualKOB(std::string serial, std::uint32_t version, std::uint32_t payload)
@@ -144,6 +152,7 @@ void VirtualKOB::setInputSink(InputSink sink) {
 void VirtualKOB::firmwareLoop() {
     std::unique_lock<std::mutex> lock(stateLock_);
     for (;;) {
+        if (holding_) retryHeld(lock);
         flushInputs(lock);
         if (stopping_) return;
         if (connectionEnded_.exchange(false)) {
@@ -186,10 +195,13 @@ void VirtualKOB::firmwareLoop() {
                 continue;
             }
             const auto at = next->at;
-            wake_.wait_until(lock, at);
+            wake_.wait_until(lock, holding_ ? std::min(at, Clock::now() + kRetryHeld) : at);
             continue;
         }
-        wake_.wait(lock);
+        if (holding_)
+            wake_.wait_for(lock, kRetryHeld);
+        else
+            wake_.wait(lock);
     }
 }
 
@@ -366,21 +378,28 @@ std::vector<std::vector<unsigned char>> VirtualKOB::messageReports(
 
 void VirtualKOB::sendMessage(const std::vector<unsigned char>& head,
                              const std::vector<unsigned char>& data, std::size_t entryWidth) {
-    for (const auto& report : messageReports(head, data, entryWidth, payload_))
-        queueInput(report);
+    bool first = true;
+    for (const auto& report : messageReports(head, data, entryWidth, payload_)) {
+        queueInput(report, first);
+        first = false;
+    }
 }
 
 // Called with stateLock_ held: the report waits in the outbox until the
 // firmware thread lets go of the lock.
-void VirtualKOB::queueInput(const std::vector<unsigned char>& payload) {
-    std::vector<unsigned char> report(payload_, 0);
-    std::copy_n(payload.begin(), std::min<std::size_t>(payload.size(), payload_), report.begin());
-    outbox_.push_back(std::move(report));
+void VirtualKOB::queueInput(const std::vector<unsigned char>& payload, bool first) {
+    Outgoing out;
+    out.report.assign(payload_, 0);
+    std::copy_n(payload.begin(), std::min<std::size_t>(payload.size(), payload_),
+                out.report.begin());
+    out.first = first;
+    out.kept = first && !payload.empty() && payload[0] == report::kIRSent;
+    outbox_.push_back(std::move(out));
 }
 
 void VirtualKOB::flushInputs(std::unique_lock<std::mutex>& lock) {
     if (outbox_.empty()) return;
-    std::vector<std::vector<unsigned char>> reports;
+    std::vector<Outgoing> reports;
     reports.swap(outbox_);
     lock.unlock();
     for (const auto& report : reports)
@@ -388,16 +407,56 @@ void VirtualKOB::flushInputs(std::unique_lock<std::mutex>& lock) {
     lock.lock();
 }
 
-void VirtualKOB::deliverInput(const std::vector<unsigned char>& report) {
+// A host that has no room loses whole messages, never a part of one, and
+// never the report that ends a transmission: as the firmware finishes
+// a message it has begun and keeps its completion report until the host
+// takes it (its endpoint holds a report until the host polls), those wait
+// for room; a message that finds no room at its first report is
+// discarded whole, and each of its reports counts as dropped.
+void VirtualKOB::deliverInput(const Outgoing& out) {
     std::lock_guard<std::mutex> guard(portsLock_);
     if (detached_) return;
     for (auto& connection : connections_) {
         if (connection->done) continue;
-        if (connection->port->sendInput(report.data(), report.size()) ==
-            VirtualPort::Delivery::kDropped)
+        Connection& c = *connection;
+        if (out.first) c.discarding = false;
+        if (c.discarding) {
             ++dropped_;
+            continue;
+        }
+        if (c.held.empty() && c.port->sendInput(out.report.data(), out.report.size()) !=
+                                  VirtualPort::Delivery::kDropped)
+            continue;
+        if (out.first && !out.kept) {
+            c.discarding = true;
+            ++dropped_;
+            continue;
+        }
+        c.held.push_back(out.report);
+        holding_ = true;
     }
-    if (inputSink_) inputSink_(report.data(), report.size());
+    if (inputSink_) inputSink_(out.report.data(), out.report.size());
+}
+
+void VirtualKOB::retryHeld(std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    {
+        std::lock_guard<std::mutex> guard(portsLock_);
+        bool still = false;
+        for (auto& connection : connections_) {
+            Connection& c = *connection;
+            while (!c.held.empty() && !c.done) {
+                const auto delivery =
+                    c.port->sendInput(c.held.front().data(), c.held.front().size());
+                if (delivery == VirtualPort::Delivery::kDropped) break;
+                c.held.pop_front();  // sent, or the host has gone
+            }
+            if (c.done) c.held.clear();
+            still = still || !c.held.empty();
+        }
+        holding_ = still && !detached_;
+    }
+    lock.lock();
 }
 
 bool VirtualKOB::receiveFrame(const std::vector<std::uint32_t>& ticks, std::uint32_t carrierHz) {
@@ -424,7 +483,7 @@ bool VirtualKOB::sendRaw(const unsigned char* bytes, std::size_t length) {
     std::vector<unsigned char> report(bytes, bytes + length);
     {
         std::lock_guard<std::mutex> guard(stateLock_);
-        schedule(Clock::now(), 0, [this, report] { queueInput(report); });
+        schedule(Clock::now(), 0, [this, report] { queueInput(report, true); });
     }
     wake_.notify_all();
     return true;

@@ -69,7 +69,9 @@ class VirtualKOB {
     // air time a transmission takes (0 = at once).
     void configure(bool loopback, unsigned airTimePercent);
     // Input reports dropped so far because a connection's host did not
-    // read them (its channel was full).
+    // read them (its channel was full). A message is dropped whole or not
+    // at all, and a transmission's completion report is never dropped: it
+    // and the rest of a message begun wait until the host has room.
     unsigned dropped() const { return dropped_; }
 
     // The input report payloads of one message: head and as many whole
@@ -82,6 +84,13 @@ class VirtualKOB {
 
   private:
     struct Connection;
+    // An input report on its way out: whether it begins a message, and
+    // whether it is kept until the host has room (a completion report).
+    struct Outgoing {
+        std::vector<unsigned char> report;
+        bool first = true;
+        bool kept = false;
+    };
     struct Timed {
         std::chrono::steady_clock::time_point at;
         std::uint64_t transmission;  // 0: not part of a transmission
@@ -96,9 +105,13 @@ class VirtualKOB {
     void hear(const std::vector<std::uint32_t>& ticks, std::uint32_t carrierHz);
     void sendMessage(const std::vector<unsigned char>& head, const std::vector<unsigned char>& data,
                      std::size_t entryWidth);
-    void queueInput(const std::vector<unsigned char>& payload);
+    // first: the report begins a message (the only report of most).
+    void queueInput(const std::vector<unsigned char>& payload, bool first = true);
     void flushInputs(std::unique_lock<std::mutex>& lock);
-    void deliverInput(const std::vector<unsigned char>& report);
+    void deliverInput(const Outgoing& out);
+    // Hands held reports to the hosts that have room now (stateLock_ is
+    // let go meanwhile).
+    void retryHeld(std::unique_lock<std::mutex>& lock);
     void schedule(std::chrono::steady_clock::time_point at, std::uint64_t transmission,
                   std::function<void()> action);
     void reapConnections(bool all);
@@ -117,6 +130,7 @@ class VirtualKOB {
     std::function<void()> selfDetachListener_;
     InputSink inputSink_;
     std::atomic<unsigned> dropped_{0};
+    std::atomic<bool> holding_{false};  // a connection holds reports
 
     // Firmware state, guarded by stateLock_; run on the firmware thread.
     std::mutex stateLock_;
@@ -125,7 +139,7 @@ class VirtualKOB {
     std::vector<std::vector<unsigned char>> inbox_;
     // Input reports the firmware made, sent by its thread once it has let
     // go of stateLock_.
-    std::vector<std::vector<unsigned char>> outbox_;
+    std::vector<Outgoing> outbox_;
     std::vector<Timed> timers_;
     std::vector<std::vector<unsigned char>> outputLog_;
     bool loopback_ = true;

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ir/hex_words.h"
@@ -253,6 +255,43 @@ TEST_F(KOBTest, WakeCodeRoundTripThroughTheDevice) {
     EXPECT_EQ(chunks[3][2], 39);
     EXPECT_EQ(chunks[3][3], 1);
 }
+
+// A host that does not read in time: the device drops whole frames, never
+// a part of one, and keeps the report that ends a transmission, so that the
+// device object is not left sending and the next code goes out.
+class KOBWithFullChannel : public KOBTest, public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(KOBWithFullChannel, LosesWholeFramesAndNoCompletion) {
+    open(GetParam());
+    device->configure(false, 0);
+    std::vector<std::uint32_t> frame(255);
+    for (std::size_t k = 0; k < frame.size(); ++k)
+        frame[k] = static_cast<std::uint32_t>(0x0101 * (k % 200 + 1));
+    // Frames until the channel is full and the device starts to drop.
+    int heard = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (device->dropped() == 0 && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_TRUE(device->receiveFrame(frame, 38000));
+        ++heard;
+        std::this_thread::yield();
+    }
+    ASSERT_GT(device->dropped(), 0u);
+    const auto code = words("0000 006E 0000 0001 0010 0020");
+    kob->sendIR(code.data(), code.size(), 1, 0);
+    kob->sendIR(code.data(), code.size(), 1, 0);
+    ASSERT_TRUE(pump([&] { return events.sent.size() == 2; }))
+        << events.sent.size() << " completions, " << device->dropped() << " reports dropped";
+    EXPECT_FALSE(kob->isSending());
+    const std::vector<unsigned int> expected(frame.begin(), frame.end());
+    std::lock_guard<std::mutex> guard(signal.lock());
+    EXPECT_GT(events.received.size(), 0u);
+    EXPECT_LT(events.received.size(), static_cast<std::size_t>(heard));
+    for (const auto& received : events.received)
+        ASSERT_EQ(received, expected);
+    EXPECT_TRUE(events.status.empty());  // no tail of a frame read as a report of its own
+}
+
+INSTANTIATE_TEST_SUITE_P(Payloads, KOBWithFullChannel, ::testing::Values(8u, 64u, 1023u));
 
 }  // namespace
 }  // namespace koblib
