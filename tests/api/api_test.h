@@ -67,7 +67,8 @@ class ApiTest : public ::testing::Test {
     bool fenceWrites(const std::string& serial);
     // As fenceWrites, and waits for the device's answer to reach the
     // digital I/O callback: everything the device sent before it has been
-    // handled too.
+    // handled too. An answer the device dropped (counted by kobsim_dropped)
+    // is asked for again.
     bool fence(const std::string& serial);
     // The reports of serial's log that are not fences.
     std::vector<Report> commands(const std::string& serial);
