@@ -66,7 +66,8 @@ Simulation::~Simulation() {
 void Simulation::addOptions(CLI::App& app) {
     app.add_option("--sim-remote", state_->remote,
                    "the virtual devices hear this code (CODE or @FILE) over and over, as if a "
-                   "remote's button were held");
+                   "remote's button were held (for learn: pressed when the run starts, and "
+                   "again after pauses)");
     app.add_option("--sim-devices", state_->devices, "attach N virtual devices (default 1)")
         ->check(CLI::Range(0, 99));
     app.add_flag("--sim-bootloader", state_->bootloader,
