@@ -75,7 +75,7 @@ enum kobc_error {
 
 /* The text of a kobc_error ("the output buffer is too small", ...); a
  * static string; "unknown error" for other values. */
-KOBC_API const char *kobc_error_text(int error);
+KOBC_API const char* kobc_error_text(int error);
 
 /* ------------------------------------------------------------------ */
 /* Timings                                                             */
@@ -102,31 +102,32 @@ KOBC_API double kobc_word_frequency(unsigned word);
 
 /* Reads a CCF (Pronto hex) text strictly: 4-digit hexadecimal words
  * separated by white space; format word 0000 (modulated) or 0100
- * (unmodulated, frequency word ignored); a frequency word that is not 0
- * for 0000; once and repeat pair counts that match the number of words
+ * (unmodulated: carrier_hz 0, the frequency word still giving the period
+ * the bursts count); a frequency word that is not 0; once and repeat pair
+ * counts that match the number of words
  * exactly; at least one pair; at most KOBC_MAX_CCF_WORDS words; no burst
  * of 0 periods. Durations become microseconds (rounded to the nearest).
  * Returns KOBC_OK, or an error with the message saying what is wrong. */
-KOBC_API int kobc_ccf_parse(const char *text, kobc_code *out, char *message,
-                            size_t message_size);
+KOBC_API int kobc_ccf_parse(const char* text, kobc_code* out, char* message, size_t message_size);
 
 /* kobc_ccf_parse of words already read (count words). */
-KOBC_API int kobc_ccf_parse_words(const unsigned *words, size_t count, kobc_code *out,
-                                  char *message, size_t message_size);
+KOBC_API int kobc_ccf_parse_words(const unsigned* words, size_t count, kobc_code* out,
+                                  char* message, size_t message_size);
 
 /* Writes a code as CCF text: "0000 WORD ONCE REPEAT ..." upper-case
  * 4-digit words separated by single spaces, zero-terminated. The frequency
- * word is kobc_frequency_word(carrier_hz); every duration becomes the
+ * word is kobc_frequency_word(carrier_hz) (carrier 0: format 0100 with the
+ * word 006D as the time base); every duration becomes the
  * nearest whole number of carrier periods, at least 1. A code ending on a
  * pulse gets a final space of one period. Errors: KOBC_E_FREQUENCY for a
  * carrier without a word, KOBC_E_DURATION for a duration that does not fit
  * 0xFFFF periods, KOBC_E_TOO_LONG past KOBC_MAX_CCF_WORDS words,
  * KOBC_E_SPACE when text_size is too small (5 bytes a word). */
-KOBC_API int kobc_ccf_format(const kobc_code *code, char *text, size_t text_size);
+KOBC_API int kobc_ccf_format(const kobc_code* code, char* text, size_t text_size);
 
 /* The same as words (count of words written in *written). */
-KOBC_API int kobc_ccf_format_words(const kobc_code *code, unsigned *words, size_t capacity,
-                                   size_t *written);
+KOBC_API int kobc_ccf_format_words(const kobc_code* code, unsigned* words, size_t capacity,
+                                   size_t* written);
 
 /* A frame as the receiver reports it (word 0 the silence before it, then
  * the on and off times, each in ticks of KOBC_TICK_US) as timings: the
@@ -134,48 +135,48 @@ KOBC_API int kobc_ccf_format_words(const kobc_code *code, unsigned *words, size_
  * carrier_hz 0 (the receiver does not see the carrier). *gap_before_us (may
  * be null) gets the silence before the frame. KOBC_E_LENGTH for a frame
  * with no pulse; KOBC_E_DURATION for a 0 tick. */
-KOBC_API int kobc_frame_to_code(const unsigned *words, size_t count, kobc_code *out,
-                                long *gap_before_us);
+KOBC_API int kobc_frame_to_code(const unsigned* words, size_t count, kobc_code* out,
+                                long* gap_before_us);
 
 /* The other way: timings (pulse first) and the silence before them as the
  * words a receiver reports: the gap, then every duration but a final
  * space, each rounded to ticks (at least 1, at most 0xFFFF). */
-KOBC_API int kobc_frame_from_timings(const int *durations, size_t count, long gap_before_us,
-                                     unsigned *words, size_t capacity, size_t *written);
+KOBC_API int kobc_frame_from_timings(const int* durations, size_t count, long gap_before_us,
+                                     unsigned* words, size_t capacity, size_t* written);
 
 /* ------------------------------------------------------------------ */
 /* Protocols                                                           */
 /* ------------------------------------------------------------------ */
 
 typedef struct kobc_protocol_info {
-    const char *name;            /* "NEC1", "RC5", "Sony12", ... */
-    const char *aliases;         /* other accepted names, comma-separated ("nec,nec8") */
-    const char *kernel_protocol; /* the Linux kernel's name ("nec", "rc-5", ...) or null */
+    const char* name;            /* "NEC1", "RC5", "Sony12", ... */
+    const char* aliases;         /* other accepted names, comma-separated ("nec,nec8") */
+    const char* kernel_protocol; /* the Linux kernel's name ("nec", "rc-5", ...) or null */
     long carrier_hz;             /* nominal carrier */
     long device_max;             /* device 0 .. device_max */
     long subdevice_max;          /* subdevice 0 .. subdevice_max; KOBC_NONE: none */
     long function_max;           /* function 0 .. function_max */
     long toggle_max;             /* toggle 0 .. toggle_max; KOBC_NONE: none */
-    const char *notes;           /* one line: default subdevice, checks, repeat */
+    const char* notes;           /* one line: default subdevice, checks, repeat */
 } kobc_protocol_info;
 
 /* The number of protocols, and each by index (null past the end). */
 KOBC_API size_t kobc_protocol_count(void);
-KOBC_API const kobc_protocol_info *kobc_protocol_at(size_t index);
+KOBC_API const kobc_protocol_info* kobc_protocol_at(size_t index);
 
 /* A protocol by its name or an alias, case-insensitively, ignoring '-',
  * '_' and ' ' ("nec", "NEC1", "rc-5", "sony_12"); null when unknown. */
-KOBC_API const kobc_protocol_info *kobc_protocol_find(const char *name);
+KOBC_API const kobc_protocol_info* kobc_protocol_find(const char* name);
 
 /* One way of reading a frame. */
 typedef struct kobc_match {
-    const char *protocol;        /* kobc_protocol_info.name */
+    const char* protocol; /* kobc_protocol_info.name */
     long device;
-    long subdevice;              /* KOBC_NONE where the protocol has none */
+    long subdevice; /* KOBC_NONE where the protocol has none */
     long function;
-    long toggle;                 /* KOBC_NONE where the protocol has none */
-    int repeat;                  /* 1: a repeat frame (fields KOBC_NONE where it has none) */
-    const char *kernel_protocol; /* the kernel's name for this reading, or null */
+    long toggle;                   /* KOBC_NONE where the protocol has none */
+    int repeat;                    /* 1: a repeat frame (fields KOBC_NONE where it has none) */
+    const char* kernel_protocol;   /* the kernel's name for this reading, or null */
     unsigned long kernel_scancode; /* the kernel's scancode layout (0 without a name) */
 } kobc_match;
 
@@ -183,8 +184,8 @@ typedef struct kobc_match {
  * carrier_hz (0: unknown). Writes up to capacity matches, best first, and
  * returns how many protocols match (may exceed capacity: the rest are not
  * written). 0: nothing matches; never a guess. */
-KOBC_API size_t kobc_decode(const int *durations, size_t count, long carrier_hz,
-                            kobc_match *matches, size_t capacity);
+KOBC_API size_t kobc_decode(const int* durations, size_t count, long carrier_hz,
+                            kobc_match* matches, size_t capacity);
 
 /* Encodes a protocol code: once sequence = the first frame, repeat
  * sequence = what the protocol sends while the button is held, carrier =
@@ -192,8 +193,8 @@ KOBC_API size_t kobc_decode(const int *durations, size_t count, long carrier_hz,
  * default). KOBC_E_PROTOCOL for an unknown name; KOBC_E_RANGE when a field
  * is outside its range, with the message naming the field and the range
  * ("function 300 is outside 0..255 for NEC1"). */
-KOBC_API int kobc_encode(const char *protocol, long device, long subdevice, long function,
-                         long toggle, kobc_code *out, char *message, size_t message_size);
+KOBC_API int kobc_encode(const char* protocol, long device, long subdevice, long function,
+                         long toggle, kobc_code* out, char* message, size_t message_size);
 
 #ifdef __cplusplus
 }
