@@ -31,6 +31,11 @@ unsigned long microsToPeriods(long micros, unsigned word) {
     return rounded < 1 ? 1 : static_cast<unsigned long>(rounded);
 }
 
+// Sizes in messages (every C library's printf knows %lu).
+unsigned long sizeArg(std::size_t n) {
+    return static_cast<unsigned long>(n);
+}
+
 bool isHex(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
@@ -75,17 +80,17 @@ KOBC_API int kobc_ccf_parse_words(const unsigned* words, std::size_t count, kobc
     if (out == nullptr || (words == nullptr && count > 0))
         return fail(KOBC_E_ARGUMENT, message, message_size, "no words or no code to read into");
     if (count > KOBC_MAX_CCF_WORDS)
-        return fail(KOBC_E_TOO_LONG, message, message_size, "the code has %zu words, more than %d",
-                    count, KOBC_MAX_CCF_WORDS);
+        return fail(KOBC_E_TOO_LONG, message, message_size, "the code has %lu words, more than %d",
+                    sizeArg(count), KOBC_MAX_CCF_WORDS);
     if (count < 4)
         return fail(KOBC_E_LENGTH, message, message_size,
                     "a CCF code starts with 4 words (format, frequency, once and repeat pair "
-                    "counts); this one has %zu",
-                    count);
+                    "counts); this one has %lu",
+                    sizeArg(count));
     for (std::size_t i = 0; i < count; ++i)
         if (words[i] > 0xFFFF)
-            return fail(KOBC_E_SYNTAX, message, message_size, "word %zu (%X) has more than 16 bits",
-                        i + 1, words[i]);
+            return fail(KOBC_E_SYNTAX, message, message_size, "word %lu (%X) has more than 16 bits",
+                        sizeArg(i + 1), words[i]);
     const unsigned format = words[0];
     const unsigned word = words[1];
     if (format != kFormatModulated && format != kFormatUnmodulated)
@@ -100,12 +105,14 @@ KOBC_API int kobc_ccf_parse_words(const unsigned* words, std::size_t count, kobc
                     "the header says 0 pairs: the code holds no burst");
     if (2 * (once + repeat) != held)
         return fail(KOBC_E_LENGTH, message, message_size,
-                    "the header says %zu pairs (%zu once, %zu repeat) but the code holds %zu%s",
-                    once + repeat, once, repeat, held / 2, held % 2 ? " and a half" : "");
+                    "the header says %lu pairs (%lu once, %lu repeat) but the code holds %lu%s",
+                    sizeArg(once + repeat), sizeArg(once), sizeArg(repeat), sizeArg(held / 2),
+                    held % 2 ? " and a half" : "");
     for (std::size_t i = 0; i < held; ++i)
         if (words[4 + i] == 0)
             return fail(KOBC_E_DURATION, message, message_size,
-                        "burst word %zu (word %zu of the code) is 0 periods", i + 1, i + 5);
+                        "burst word %lu (word %lu of the code) is 0 periods", sizeArg(i + 1),
+                        sizeArg(i + 5));
     // Rounded down, so that the carrier gives its word back (for every word
     // of a carrier above 2 kHz).
     out->carrier_hz = format == kFormatModulated ? KOBC_CCF_CLOCK_HZ / static_cast<long>(word) : 0;
@@ -140,7 +147,7 @@ KOBC_API int kobc_ccf_parse(const char* text, kobc_code* out, char* message,
             hex = isHex(start[i]);
         if (!hex)
             return fail(KOBC_E_SYNTAX, message, message_size,
-                        "word %zu \"%.*s\" is not 4 hexadecimal digits", count + 1,
+                        "word %lu \"%.*s\" is not 4 hexadecimal digits", sizeArg(count + 1),
                         static_cast<int>(length > 16 ? 16 : length), start);
         if (count == KOBC_MAX_CCF_WORDS)
             return fail(KOBC_E_TOO_LONG, message, message_size, "the code has more than %d words",

@@ -85,8 +85,8 @@ TEST(ProtocolSweep, RoundTripOverTheFieldRanges) {
                         ++cases;
                     }
     }
-    std::printf("round trips: %ld cases over %zu protocols (%d read as an equivalent protocol)\n",
-                cases, kobc_protocol_count(), equivalent);
+    std::printf("round trips: %ld cases over %lu protocols (%d read as an equivalent protocol)\n",
+                cases, static_cast<unsigned long>(kobc_protocol_count()), equivalent);
     EXPECT_GT(cases, 5000);
 }
 
