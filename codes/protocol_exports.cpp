@@ -101,6 +101,13 @@ KOBC_API std::size_t kobc_decode(const int* durations, std::size_t count, long c
         if (!matcher.decode(&f, &bits)) continue;
         bool first = false;
         if (p.accept != nullptr && !p.accept(f, carrier_hz, &first)) continue;
+        // A repeat frame without fields is one reading, whichever protocols
+        // share it (NEC1's is NECext's and NEC1-f16's too).
+        bool seen = false;
+        for (std::size_t k = 0; k < total && !seen; ++k)
+            seen = f.repeat && f.device == KOBC_NONE && found[k].match.repeat &&
+                   found[k].match.device == KOBC_NONE;
+        if (seen) continue;
         kobc_match m{};
         m.protocol = p.info.name;
         m.device = f.device;
