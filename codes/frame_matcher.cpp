@@ -6,17 +6,34 @@
 namespace kobc {
 
 namespace {
-// Steps a whole decode may take before it gives up (noise that keeps
+// Steps one frame's reading may take before it gives up (noise that keeps
 // two readings alive bit after bit).
-constexpr long kBudget = 20000;
+constexpr long kBudget = 4000;
 // A space that ends a frame is at least this long (or its nominal, if
 // shorter), less the tolerance.
 constexpr double kLeadOutUs = 5000;
 constexpr double kLeadOutShare = 0.7;
+
+double closeError(double heard, double run) {
+    return std::fabs(heard - run);
+}
 }  // namespace
 
-FrameMatcher::FrameMatcher(const ProtocolDef& protocol, const int* durations, std::size_t count)
-    : protocol_(protocol), durations_(durations), count_(count) {}
+const ParseCache::Entry* ParseCache::find(int timing, std::size_t start) const {
+    for (int i = 0; i < count_; ++i)
+        if (entries_[i].timing == timing && entries_[i].start == start) return &entries_[i];
+    return nullptr;
+}
+
+void ParseCache::add(const Entry& entry) {
+    entries_[next_] = entry;
+    next_ = (next_ + 1) % kEntries;
+    if (count_ < kEntries) ++count_;
+}
+
+FrameMatcher::FrameMatcher(const ProtocolDef& protocol, const int* durations, std::size_t count,
+                           ParseCache& cache)
+    : protocol_(protocol), durations_(durations), count_(count), cache_(cache) {}
 
 double FrameMatcher::tolerance(double nominal) const {
     const double relative = nominal * protocol_.relative;
@@ -27,14 +44,17 @@ double FrameMatcher::heard(std::size_t i) const {
     return std::fabs(static_cast<double>(durations_[i]));
 }
 
+bool FrameMatcher::closes(const State& s) const {
+    return s.index < count_ && closeError(heard(s.index), s.run) <= tolerance(s.run);
+}
+
 bool FrameMatcher::emit(State& s, bool mark, double us, bool leadOut) {
     if (--budget_ < 0) return false;
     s.leadOut = leadOut;
     s.elapsed += us;
     if (mark != s.mark) {
         if (!s.silence) {
-            if (s.index >= count_ || std::fabs(heard(s.index) - s.run) > tolerance(s.run))
-                return false;
+            if (!closes(s)) return false;
             ++s.index;
         }
         s.silence = false;
@@ -51,7 +71,7 @@ bool FrameMatcher::emit(State& s, bool mark, double us, bool leadOut) {
 
 bool FrameMatcher::finish(State& s) {
     if (s.mark) {
-        if (s.index >= count_ || std::fabs(heard(s.index) - s.run) > tolerance(s.run)) return false;
+        if (!closes(s)) return false;
         ++s.index;
         end_ = s.index;
         return s.index == count_;
@@ -70,7 +90,9 @@ bool FrameMatcher::walk(const FrameDef& frame, State s, int step, int bit) {
     const Step& st = frame.steps[step];
     switch (st.op) {
         case Op::kEnd:
-            return finish(s) && frame.unpack(s.bits, fields_) && (bits_ = s.bits, true);
+            if (!finish(s)) return false;
+            bits_ = s.bits;
+            return true;
         case Op::kMark:
             return emit(s, true, st.value) && walk(frame, s, step + 1, 0);
         case Op::kSpace:
@@ -89,11 +111,6 @@ bool FrameMatcher::walk(const FrameDef& frame, State s, int step, int bit) {
     return false;
 }
 
-// The error of reading the open run as closed now, or as longer by us.
-static double closeError(double heard, double run) {
-    return std::fabs(heard - run);
-}
-
 bool FrameMatcher::walkBits(const FrameDef& frame, const State& s, int step, int bit) {
     const Step& st = frame.steps[step];
     if (bit >= st.value) return walk(frame, s, step + 1, 0);
@@ -101,17 +118,19 @@ bool FrameMatcher::walkBits(const FrameDef& frame, const State& s, int step, int
     if (protocol_.coding == Coding::kPairs) {
         const int k = protocol_.symbolBits;
         const int values = 1 << k;
+        // A symbol's space is closed by the pulse after it unless a space
+        // follows the bits: then it can be checked at once.
+        const Op after = frame.steps[step + 1].op;
+        const bool closedByPulse = bit + k < st.value || after == Op::kMark || after == Op::kBits;
         // The symbols in the order of how near each is to what was heard.
         const std::size_t at = s.silence || s.mark ? s.index : s.index + 1;
         double error[16];
+        int order[16];
         for (int v = 0; v < values; ++v) {
             error[v] = 0;
             if (at < count_) error[v] += std::fabs(heard(at) - protocol_.symbolMark[v] * unit);
             if (at + 1 < count_)
                 error[v] += std::fabs(heard(at + 1) - protocol_.symbolSpace[v] * unit);
-        }
-        int order[16];
-        for (int v = 0; v < values; ++v) {
             int i = v;
             while (i > 0 && error[order[i - 1]] > error[v]) {
                 order[i] = order[i - 1];
@@ -125,6 +144,7 @@ bool FrameMatcher::walkBits(const FrameDef& frame, const State& s, int step, int
             if (!emit(t, true, protocol_.symbolMark[v] * unit) ||
                 !emit(t, false, protocol_.symbolSpace[v] * unit))
                 continue;
+            if (closedByPulse && !closes(t)) continue;
             for (int i = 0; i < k; ++i)
                 t.bits |= static_cast<Bits>((v >> (k - 1 - i)) & 1) << (t.position + i);
             t.position += k;
@@ -143,7 +163,12 @@ bool FrameMatcher::walkBits(const FrameDef& frame, const State& s, int step, int
         const double longer = closeError(heard(s.index), s.run + half);
         first = (longer < now) == continues ? 1 : 0;
     }
-    for (int n = 0; n < 2; ++n) {
+    // A frame that opens with a bit starts with a 1 where a 1 begins with a
+    // space: the space is lost in the silence before it, and a 0 there
+    // would read the same frame half a bit later.
+    const bool opening = s.silence && protocol_.coding == Coding::kBiphaseSpaceFirst;
+    if (opening) first = 1;
+    for (int n = 0; n < (opening ? 1 : 2); ++n) {
         const int v = n == 0 ? first : 1 - first;
         const bool markFirst = (protocol_.coding == Coding::kBiphaseMarkFirst) == (v == 1);
         State t = s;
@@ -155,29 +180,49 @@ bool FrameMatcher::walkBits(const FrameDef& frame, const State& s, int step, int
     return false;
 }
 
-bool FrameMatcher::matchFrame(const FrameDef& frame, std::size_t start) {
+bool FrameMatcher::parse(const FrameDef& frame, std::size_t start, Bits* bits, std::size_t* end) {
+    // Most frames are told apart by their header pulse alone.
+    const Step& header = frame.steps[0];
+    if (header.op == Op::kMark &&
+        (start >= count_ || closeError(heard(start), header.value) > tolerance(header.value)))
+        return false;
+    if (const ParseCache::Entry* e = cache_.find(frame.timing, start)) {
+        *bits = e->bits;
+        *end = e->end;
+        return e->found;
+    }
+    budget_ = kBudget;
     State s{start, 0, 0, 0, 0, false, true, false};
-    return walk(frame, s, 0, 0);
+    const bool found = walk(frame, s, 0, 0);
+    *bits = found ? bits_ : 0;
+    *end = found ? end_ : 0;
+    cache_.add({frame.timing, start, found, *bits, *end});
+    return found;
 }
 
 bool FrameMatcher::decode(Fields* fields, Bits* bits) {
-    budget_ = kBudget;
+    Fields first{};
+    Bits firstBits = 0;
+    std::size_t end = 0;
     bool found = false;
-    for (int f = 0; f < protocol_.frameCount && !found; ++f)
-        found = matchFrame(protocol_.frames[f], 0);
+    for (int f = 0; f < protocol_.frameCount && !found; ++f) {
+        const FrameDef& frame = protocol_.frames[f];
+        found = parse(frame, 0, &firstBits, &end) && frame.unpack(firstBits, first);
+    }
     if (!found) return false;
-    const Fields first = fields_;
-    const Bits firstBits = bits_;
     // Frames sent in one burst after the first: each must read as this
     // protocol, as a repeat frame or the same fields.
-    while (end_ < count_) {
-        const std::size_t start = end_;
+    while (end < count_) {
+        const std::size_t start = end;
         bool next = false;
         for (int f = 0; f < protocol_.frameCount && !next; ++f) {
-            next = matchFrame(protocol_.frames[f], start) &&
-                   (fields_.device == KOBC_NONE ||
-                    (fields_.device == first.device && fields_.subdevice == first.subdevice &&
-                     fields_.function == first.function && fields_.toggle == first.toggle));
+            const FrameDef& frame = protocol_.frames[f];
+            Bits b = 0;
+            Fields later{};
+            next = parse(frame, start, &b, &end) && frame.unpack(b, later) &&
+                   (later.device == KOBC_NONE ||
+                    (later.device == first.device && later.subdevice == first.subdevice &&
+                     later.function == first.function && later.toggle == first.toggle));
         }
         if (!next) return false;
     }

@@ -1,7 +1,8 @@
 // Reads durations as one protocol's frames: walks the frame's steps,
 // building the nominal pulses and spaces bit by bit and comparing each
 // with what was heard, trying the other value of a bit where a choice
-// fails further on. Allocates nothing; the work is bounded.
+// fails further on, nearest reading first. Allocates nothing; the work
+// is bounded.
 #pragma once
 
 #include <cstddef>
@@ -10,10 +11,32 @@
 
 namespace kobc {
 
+// The readings of frame timings at a position, kept over one decode so
+// that protocols of one timing (NEC1, NECext, Pioneer, ...) read it once.
+class ParseCache {
+  public:
+    struct Entry {
+        int timing;
+        std::size_t start;
+        bool found;
+        Bits bits;
+        std::size_t end;
+    };
+    const Entry* find(int timing, std::size_t start) const;
+    void add(const Entry& entry);
+
+  private:
+    static constexpr int kEntries = 48;
+    Entry entries_[kEntries];
+    int count_ = 0;
+    int next_ = 0;
+};
+
 class FrameMatcher {
   public:
     // durations: pulse first, alternating signs (checked by the caller).
-    FrameMatcher(const ProtocolDef& protocol, const int* durations, std::size_t count);
+    FrameMatcher(const ProtocolDef& protocol, const int* durations, std::size_t count,
+                 ParseCache& cache);
 
     // The protocol's reading of all the durations: the first frame's
     // fields and bits; later frames (repeats sent in one burst) must agree.
@@ -31,11 +54,14 @@ class FrameMatcher {
         bool leadOut;  // the open run ends the frame: no upper bound
     };
 
-    bool matchFrame(const FrameDef& frame, std::size_t start);
+    // Reads one frame at start: its bits and where it ends.
+    bool parse(const FrameDef& frame, std::size_t start, Bits* bits, std::size_t* end);
     bool walk(const FrameDef& frame, State s, int step, int bit);
     bool walkBits(const FrameDef& frame, const State& s, int step, int bit);
     // leadOut: a space that ends the frame, as long as it likes.
     bool emit(State& s, bool mark, double us, bool leadOut = false);
+    // Whether the open run, about to be closed, reads as heard.
+    bool closes(const State& s) const;
     bool finish(State& s);
     double tolerance(double nominal) const;
     double heard(std::size_t i) const;
@@ -43,9 +69,9 @@ class FrameMatcher {
     const ProtocolDef& protocol_;
     const int* durations_;
     std::size_t count_;
+    ParseCache& cache_;
     long budget_ = 0;
-    // The last frame matched.
-    Fields fields_{};
+    // The frame just parsed.
     Bits bits_ = 0;
     std::size_t end_ = 0;
 };

@@ -55,6 +55,9 @@ struct FrameDef {
     Bits (*pack)(const Fields&);
     // The fields of a frame's bits; false when a check fails.
     bool (*unpack)(Bits, Fields&);
+    // Frames of the same timing (steps, coding, unit, symbols, tolerance)
+    // share this number, so that a decode reads them once.
+    int timing;
 };
 
 struct ProtocolDef {

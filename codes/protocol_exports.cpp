@@ -92,9 +92,10 @@ KOBC_API std::size_t kobc_decode(const int* durations, std::size_t count, long c
     Found found[kMost];
     std::size_t total = 0;
     const kobc::ProtocolDef* table = protocolTable();
+    kobc::ParseCache cache;
     for (std::size_t i = 0; i < protocolCount() && total < kMost; ++i) {
         const kobc::ProtocolDef& p = table[i];
-        kobc::FrameMatcher matcher(p, durations, count);
+        kobc::FrameMatcher matcher(p, durations, count, cache);
         kobc::Fields f{};
         kobc::Bits bits = 0;
         if (!matcher.decode(&f, &bits)) continue;

@@ -967,10 +967,49 @@ std::array<ProtocolDef, kProtocols> buildTable() {
     }};
 }
 
+bool sameSteps(const FrameDef& a, const FrameDef& b) {
+    for (int i = 0; i < kMaxSteps; ++i) {
+        const Step &x = a.steps[i], &y = b.steps[i];
+        if (x.op != y.op || x.value != y.value || x.width != y.width) return false;
+        if (x.op == Op::kEnd) return true;
+    }
+    return true;
+}
+
+bool sameTiming(const ProtocolDef& p, const FrameDef& a, const ProtocolDef& q, const FrameDef& b) {
+    if (p.coding != q.coding || p.unitUs != q.unitUs || p.symbolBits != q.symbolBits ||
+        p.absoluteUs != q.absoluteUs || p.relative != q.relative || !sameSteps(a, b))
+        return false;
+    for (int v = 0; v < (1 << p.symbolBits); ++v)
+        if (p.symbolMark[v] != q.symbolMark[v] || p.symbolSpace[v] != q.symbolSpace[v])
+            return false;
+    return true;
+}
+
+// Numbers the timings: a frame takes the number of the first frame of the
+// same timing.
+std::array<ProtocolDef, kProtocols> numberedTable() {
+    std::array<ProtocolDef, kProtocols> table = buildTable();
+    int next = 0;
+    for (std::size_t i = 0; i < kProtocols; ++i)
+        for (int f = 0; f < table[i].frameCount; ++f) {
+            FrameDef& frame = table[i].frames[f];
+            frame.timing = -1;
+            for (std::size_t j = 0; j <= i && frame.timing < 0; ++j)
+                for (int g = 0; g < table[j].frameCount && (j < i || g < f); ++g)
+                    if (sameTiming(table[i], frame, table[j], table[j].frames[g])) {
+                        frame.timing = table[j].frames[g].timing;
+                        break;
+                    }
+            if (frame.timing < 0) frame.timing = next++;
+        }
+    return table;
+}
+
 }  // namespace
 
 const ProtocolDef* protocolTable() {
-    static const std::array<ProtocolDef, kProtocols> table = buildTable();
+    static const std::array<ProtocolDef, kProtocols> table = numberedTable();
     return table.data();
 }
 
