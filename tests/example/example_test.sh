@@ -45,7 +45,15 @@ args=(2 0 "$code")
 out=$(run "$@" </dev/null | strip)
 echo "$out" | grep -qxF "Sending $code"; check "Sending line" $?
 echo "$out" | grep -qx '(SIM-0001) IR Sent: 0'; check "IR Sent" $?
-frames=$(echo "$out" | grep -cE '^\(SIM-0001\) [0-9a-f]{32} \(raw=FFFF 08DD 0461 ')
+# The leader as the receiver reports it, by the CCF clock (a word w stands
+# for 0x400000 / w Hz): periods to whole microseconds, then to 4 us ticks.
+read -ra words <<<"$code"
+leader=
+for k in 4 5; do
+  us=$(( (16#${words[k]} * 16#${words[1]} * 2000000 + 4194304) / 8388608 ))
+  leader+=$(printf ' %04X' $(( (us + 2) / 4 )))
+done
+frames=$(echo "$out" | grep -cE "^\(SIM-0001\) [0-9a-f]{32} \(raw=FFFF$leader ")
 [ "$frames" -eq 1 ]; check "first looped-back frame with its digest" $?
 received=$(echo "$out" | grep -cE '^\(SIM-0001\) [0-9a-f]{32} \(raw=([0-9A-F]{4} )+\)$')
 [ "$received" -eq 2 ]; check "two frames (once, one repeat)" $?

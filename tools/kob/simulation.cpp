@@ -4,10 +4,9 @@
 
 #include <CLI/CLI.hpp>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
-#include <numeric>
 #include <thread>
 
 #include "ir_code.h"
@@ -65,9 +64,10 @@ Simulation::~Simulation() {
 
 void Simulation::addOptions(CLI::App& app) {
     app.add_option("--sim-remote", state_->remote,
-                   "the virtual devices hear this code (CODE or @FILE) over and over, as if a "
-                   "remote's button were held (for learn: pressed when the run starts, and "
-                   "again after pauses)");
+                   "the virtual devices hear this code (CODE, @FILE or "
+                   "PROTOCOL:DEVICE[:SUBDEVICE]:FUNCTION) over and over, as if a remote's button "
+                   "were held: the first frame, then what the button sends while held (for "
+                   "learn: pressed when the run starts, and again after pauses)");
     app.add_option("--sim-devices", state_->devices, "attach N virtual devices (default 1)")
         ->check(CLI::Range(0, 99));
     app.add_flag("--sim-bootloader", state_->bootloader,
@@ -77,7 +77,7 @@ void Simulation::addOptions(CLI::App& app) {
 
 void Simulation::prepare() {
     // Checked first: a bad code is a usage error before anything starts.
-    if (!state_->remote.empty()) parseCCF(loadWords(state_->remote));
+    if (!state_->remote.empty()) loadTimings(state_->remote);
     if (state_->devices == 0) kobsim_detach(simSerial(1).c_str());
     for (int n = 2; n <= state_->devices; ++n)
         kobsim_attach(simSerial(n).c_str(), 0x0100, 64);
@@ -85,11 +85,11 @@ void Simulation::prepare() {
 
 void Simulation::start() {
     if (state_->remote.empty() || state_->sender.joinable()) return;
-    const CCFCode code = parseCCF(loadWords(state_->remote));
+    const Timings code = loadTimings(state_->remote);
     const int devices = state_->devices;
     state_->sender = std::thread([this, code, devices] {
         using Clock = std::chrono::steady_clock;
-        const auto hz = static_cast<unsigned int>(std::lround(code.frequencyHz));
+        const auto hz = static_cast<unsigned int>(code.carrierHz);
         State& state = *state_;
         std::unique_lock<std::mutex> guard(state.lock);
         // Frame after frame at the pace of the real signal: the once
@@ -115,8 +115,10 @@ void Simulation::start() {
             const auto& pulses = n == 0 || code.repeat.empty()
                                      ? (code.once.empty() ? code.repeat : code.once)
                                      : code.repeat;
-            const double us = std::accumulate(pulses.begin(), pulses.end(), 0.0);
-            state.wake.wait_for(guard, std::chrono::microseconds(static_cast<long long>(us)),
+            long long us = 0;
+            for (const int d : pulses)
+                us += std::abs(d);
+            state.wake.wait_for(guard, std::chrono::microseconds(us),
                                 [&] { return state.stopping; });
         }
     });
