@@ -1,8 +1,11 @@
 #include "ir_code.h"
 
+#include <koblib_codes.h>
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace kob {
@@ -67,20 +70,13 @@ std::string hex4(std::uint32_t word) {
 std::vector<std::uint32_t> loadCode(const std::string& argument) {
     const std::string what = named(argument, "the code");
     const auto words = strictWords(loadText(argument), kMaxCodeWords, what);
-    if (words.size() < 6)
-        throw UsageError(what + " is no CCF code: it has " + std::to_string(words.size()) +
-                         " words, fewer than a header and one burst pair");
-    if (words[0] != 0x0000)
-        throw UsageError(what + ": format word " + hex4(words[0]) +
-                         " is not 0000 (a learned, modulated code)");
-    if (words[1] == 0) throw UsageError(what + ": the frequency word is 0000");
-    const std::size_t pairs = words[2] + words[3];
-    if (pairs == 0) throw UsageError(what + ": both pair counts are 0");
-    if (4 + 2 * pairs != words.size())
-        throw UsageError(what + ": its header says " + std::to_string(words[2]) + " + " +
-                         std::to_string(words[3]) + " burst pairs (" +
-                         std::to_string(4 + 2 * pairs) + " words) but it has " +
-                         std::to_string(words.size()) + " words");
+    // What a code is, as every client of the codes library reads it.
+    const std::vector<unsigned> copy(words.begin(), words.end());
+    auto code = std::make_unique<kobc_code>();
+    char message[200] = {};
+    if (kobc_ccf_parse_words(copy.data(), copy.size(), code.get(), message, sizeof message) !=
+        KOBC_OK)
+        throw UsageError(what + ": " + message);
     return words;
 }
 
