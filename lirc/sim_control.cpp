@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 
@@ -65,6 +66,10 @@ SimControl::SimControl() {
     KOBBridge::instance().setOptionHook([this](const std::string& key, const std::string& value) {
         return key == "control" && listen(value);
     });
+    // For the LIRC programs that take no driver options (irrecord).
+    if (const char* path = std::getenv("KOB_SIM_CONTROL")) {
+        if (*path) listen(path);
+    }
 }
 
 SimControl::~SimControl() {

@@ -360,6 +360,120 @@ def case_repeats(s):
     check(not irw_saw(irw, "KEY_"), "the device's echo of its codes reached no client")
 
 
+class Terminal:
+    """A program on a pseudo-terminal (irrecord asks its questions there),
+    read as it writes."""
+
+    def __init__(self, session, name, args, env):
+        import pty
+        master, slave = pty.openpty()
+        prefix = ["setpriv", "--pdeathsig", "SIGKILL", "--"]
+        print("$ " + " ".join(args), flush=True)
+        self.proc = subprocess.Popen(prefix + args, stdin=slave, stdout=slave, stderr=slave,
+                                     env=env, cwd=session.dir, close_fds=True)
+        os.close(slave)
+        session.procs.append(self.proc)
+        self.master, self.text, self.seen = master, "", 0
+
+    def read(self, seconds):
+        import select
+        ready, _, _ = select.select([self.master], [], [], seconds)
+        if ready:
+            try:
+                chunk = os.read(self.master, 4096).decode(errors="replace")
+            except OSError:  # the program has ended
+                return
+            self.text += chunk
+            for line in chunk.splitlines():
+                print("  irrecord| " + line, flush=True)
+
+    def expect(self, pattern, meanwhile=lambda: None):
+        """Waits for pattern after what was matched before; meanwhile runs
+        between reads (the remote's button held)."""
+        end = time.monotonic() + DEADLINE
+        while time.monotonic() < end:
+            found = re.compile(pattern).search(self.text, self.seen)
+            if found:
+                self.seen = found.end()
+                return found
+            if self.proc.poll() is not None:
+                self.read(0)
+                if not re.compile(pattern).search(self.text, self.seen):
+                    break
+            meanwhile()
+            self.read(0.1)
+        fail("irrecord did not print %r" % pattern)
+
+    def type(self, line):
+        os.write(self.master, (line + "\n").encode())
+
+
+def case_irrecord(s):
+    """irrecord makes a remote file from the virtual remote: raw mode, two
+    buttons, each held (its frame heard again and again) until recorded."""
+    ctl = s.path("irrecord.ctl")
+    out = s.path("koblib_rec.lircd.conf")  # irrecord names it after the remote
+    env = dict(os.environ, KOB_SIM_CONTROL=ctl)
+    term = Terminal(s, "irrecord", ["irrecord", "-H", "kob_sim", "-U", PLUGINS, "-n", "-f",
+                                    "-O", s.options_file("irrecord")], env)
+    term.expect(r"Press RETURN to continue")
+    wait_for("irrecord's control FIFO", lambda: os.path.exists(ctl),
+             lambda: term.proc.poll() is not None)
+    term.type("")
+    term.expect(r"Enter name of remote")
+    term.type("koblib_rec")
+
+    def frame(key, held=True):
+        # Held: the silence before a frame is the rest of the remote's 108 ms
+        # frame; pressed anew: the longest silence a word holds.
+        times = expected_times(NEC, key)
+        lead = round((108000 - sum(times)) / 4) if held else 0xFFFF
+        ticks = [lead] + [round(t / 4) for t in times]
+        return "receive %s 38000 %s" % (SERIAL, " ".join(map(str, ticks)))
+    presses = [0]
+
+    def press_buttons():
+        # Buttons pressed one after another, each held for a few frames.
+        key = ("KEY_1", "KEY_2")[presses[0] // 5 % 2]
+        control(ctl, frame(key), quiet=True)
+        presses[0] += 1
+    term.expect(r"Press RETURN now to start recording")
+    term.type("")
+    term.expect(r"Please enter the name for the next button", press_buttons)
+    term.seen -= len("Please enter the name for the next button")
+    for key in ("KEY_1", "KEY_2"):
+        term.expect(r"Please enter the name for the next button")
+        term.type(key)
+        # One press at a time, again when irrecord asks again.
+        for attempt in range(5):
+            term.expect(r"Now hold down button")
+            control(ctl, frame(key, held=False), quiet=True)
+            answer = term.expect(r"Please enter the name for the next button|try again")
+            if answer.group(0) != "try again":
+                break
+        term.seen -= len("Please enter the name for the next button")  # read again next round
+    term.expect(r"Please enter the name for the next button")
+    term.type("")
+    end = time.monotonic() + DEADLINE
+    while term.proc.poll() is None and time.monotonic() < end:
+        term.read(0.1)
+        if re.search(r"RETURN|\[y/N\]|\(y/n\)", term.text[term.seen:]):
+            term.seen = len(term.text)
+            term.type("")
+    check(term.proc.poll() is not None, "irrecord finished")
+    text = open(out).read() if os.path.exists(out) else ""
+    print("# %s:\n%s" % (out, text), flush=True)
+    check(re.search(r"name\s+koblib_rec", text), "the file names the remote")
+    for key in ("KEY_1", "KEY_2"):
+        found = re.search(r"name\s+%s\s+([\d\s]+)" % key, text)
+        check(found, "the file holds %s" % key)
+        recorded = [int(v) for v in found.group(1).split()]
+        want = expected_times(NEC, key)
+        check(len(recorded) >= len(want) and
+              all(abs(r - w) <= max(100, w // 10) for r, w in zip(recorded, want)),
+              "%s recorded as the remote's %d pulses and spaces" % (key, len(want)))
+
+
 def case_mode2(s):
     ctl = s.path("mode2.ctl")
     mode2 = s.spawn("mode2", ["mode2", "-H", "kob_sim",
@@ -369,22 +483,35 @@ def case_mode2(s):
     ticks = [5000] + [150 + 37 * k % 400 for k in range(1, 24)]
     want = ["%s %d" % ("pulse" if k % 2 else "space", t * 4) for k, t in enumerate(ticks)]
 
-    def printed():
+    def times_printed():
+        with mode2.lock:
+            lines = [l.strip() for l in mode2.lines if re.match(r"\s*(pulse|space) ", l)]
+        return sum(lines[start:start + len(want)] == want
+                   for start in range(len(lines) - len(want) + 1))
+
+    def printed(command, words, before):
         # The device may not be up yet when a frame comes: hear it again.
-        control(ctl, "receive %s 38000 %s" % (SERIAL, " ".join(map(str, ticks))), quiet=printed.sent)
+        control(ctl, "%s %s 38000 %s" % (command, SERIAL, " ".join(words)), quiet=printed.sent)
         printed.sent = True
         end = time.monotonic() + 1
         while time.monotonic() < end:
-            with mode2.lock:
-                lines = [l.strip() for l in mode2.lines if re.match(r"\s*(pulse|space) ", l)]
-            for start in range(len(lines) - len(want) + 1):
-                if lines[start:start + len(want)] == want:
-                    return True
+            if times_printed() > before:
+                return True
             time.sleep(0.05)
         return False
     printed.sent = False
-    wait_for("mode2 prints the frame", printed, lambda: mode2.poll() is not None)
+    wait_for("mode2 prints the frame",
+             lambda: printed("receive", [str(t) for t in ticks], 0), lambda: mode2.poll() is not None)
     check(True, "mode2 printed the lead space and all %d pulses/spaces in us" % (len(ticks) - 1))
+    # The words as kob listen prints them, and with 0x (a line with a word
+    # that is neither goes before each: it is refused, and the FIFO goes on).
+    for command, words in (("receive-hex", ["%04X" % t for t in ticks]),
+                           ("receive", ["0x%x" % t for t in ticks])):
+        before = times_printed()
+        control(ctl, "receive %s 38000 12 zz 14" % SERIAL)
+        wait_for("mode2 prints the frame given by %s %s" % (command, words[1]),
+                 lambda: printed(command, words, before), lambda: mode2.poll() is not None)
+        check(times_printed() > before, "%s: the frame printed once more" % command)
 
 
 def case_transmitters(s):
@@ -481,7 +608,7 @@ if __name__ == "__main__":
     if len(sys.argv) != 3 or sys.argv[1] not in CASES:
         sys.exit("usage: lirc_test.py {%s} PLUGIN_DIR" % "|".join(CASES))
     PLUGINS = os.path.abspath(sys.argv[2])
-    missing = [p for p in ("lircd", "irsend", "irw", "mode2", "setpriv", "stdbuf")
+    missing = [p for p in ("lircd", "irsend", "irw", "mode2", "irrecord", "setpriv", "stdbuf")
                if not shutil.which(p)]
     if missing:
         print("SKIP: not installed: %s (Debian: lirc, util-linux, coreutils)" % " ".join(missing))
