@@ -3,15 +3,20 @@ interface (ctypes).
 
     with koblib.open() as kob:
         serial = kob.wait_for_device(5.0)
-        kob.send(code, serial)
-        for event in kob.events(timeout=10.0):
+        kob.send(serial, code)
+        for event in kob.events(timeout=10.0, since="now"):
             print(event)
+
+Every command takes the serial first. The library's own diagnostic lines
+go to standard error while a session is open.
 
 The library is looked for in KOBLIB_LIBRARY (KOBLIB_SIM_LIBRARY for
 ``open(sim=True)``), beside this package, then on the system's path.
 """
 
-from .codes import compare, digest
+__version__ = "1.0.0"  # as in pyproject.toml
+
+from .codes import check_code, compare, digest
 from .errors import KoblibError, KoblibTimeout, LearnTimeout, UpgradeError
 from .events import (
     Arrived,
@@ -32,7 +37,7 @@ from .sim import Sim
 from .upgrade import ports, probe, upgrade
 
 __all__ = [
-    "KOB", "Sim", "open", "compare", "digest", "ports", "probe", "upgrade",
+    "__version__", "KOB", "Sim", "open", "check_code", "compare", "digest", "ports", "probe", "upgrade",
     "KoblibError", "KoblibTimeout", "LearnTimeout", "UpgradeError",
     "Event", "Arrived", "Removed", "Status", "Received", "Sent", "LearnProgress",
     "DigitalIO", "Modulation", "Buttons", "RawLearn", "WakeupInfo",

@@ -175,6 +175,40 @@ class Native:
 
 
 _loaded: Dict[bool, Native] = {}
+
+
+class _StdoutToStderr:
+    """While the library is open, its own diagnostic lines (printf to the C
+    library's standard output: carrier measurements, "stddev = ...") go to
+    standard error, so that a script's standard output holds only what the
+    script prints. Python's sys.stdout does not write through the C stream
+    and is left alone. glibc only; elsewhere nothing changes."""
+
+    def __init__(self) -> None:
+        self.saved: Optional[int] = None
+        try:
+            self.libc = ctypes.CDLL(None) if sys.platform.startswith("linux") else None
+            self.out = ctypes.c_void_p.in_dll(self.libc, "stdout") if self.libc else None
+            self.err = ctypes.c_void_p.in_dll(self.libc, "stderr") if self.libc else None
+        except (OSError, ValueError):
+            self.libc = None
+
+    def divert(self) -> None:
+        if self.libc is None or self.saved is not None:
+            return
+        self.libc.fflush(None)
+        self.saved = self.out.value
+        self.out.value = self.err.value
+
+    def restore(self) -> None:
+        if self.libc is None or self.saved is None:
+            return
+        self.libc.fflush(None)
+        self.out.value = self.saved
+        self.saved = None
+
+
+stdout_to_stderr = _StdoutToStderr()
 _load_lock = threading.Lock()
 
 
@@ -184,8 +218,12 @@ def load(sim: bool) -> Native:
         if sim in _loaded:
             return _loaded[sim]
         errors = []
+        variable = "KOBLIB_SIM_LIBRARY" if sim else "KOBLIB_LIBRARY"
+        chosen = os.environ.get(variable)
         for candidate in _candidates(sim):
             if os.sep in candidate and not os.path.exists(candidate):
+                if candidate == chosen:  # set, and wrong: said, not passed over
+                    raise KoblibError(f"cannot load {candidate} (from {variable}): no such file")
                 continue
             try:
                 dll = _Loader(candidate)
@@ -195,7 +233,6 @@ def load(sim: bool) -> Native:
             _loaded[sim] = Native(dll, candidate, sim)
             return _loaded[sim]
         what = "KOBLIB_SIM" if sim else "KOBLIB"
-        variable = "KOBLIB_SIM_LIBRARY" if sim else "KOBLIB_LIBRARY"
         raise KoblibError(
             f"cannot load {what} (set {variable} to its path): " + "; ".join(errors)
         )
