@@ -235,6 +235,29 @@ class Kob(unittest.TestCase):
                 self.assertEqual(done.stdout, "")
         self.assertIn("buttons", kob("listen", "--help").stdout)
 
+    def test_readme_examples(self):
+        """Every kob-sim line of the README, run in a directory that holds
+        its files (code.txt, firmware.hex)."""
+        readme = os.path.join(os.path.dirname(__file__), "..", "..", "..", "README.md")
+        lines = [l.split("#")[0].strip() for l in open(readme).read().splitlines()
+                 if l.startswith("    kob-sim ")]
+        self.assertGreaterEqual(len(lines), 5)
+        work = tempfile.mkdtemp(dir=self.dir)
+        shutil.copy(CODE, os.path.join(work, "code.txt"))
+        with open(os.path.join(work, "firmware.hex"), "w") as f:  # 16 bytes, then the end
+            data = bytes(range(16))
+            f.write(":10000000%s%02X\n:00000001FF\n" % (data.hex().upper(),
+                                                      (-(16 + sum(data))) & 0xFF))
+        env = dict(os.environ, PATH=os.path.dirname(os.path.abspath(KOB)) + os.pathsep +
+                   os.environ["PATH"])
+        for line in lines:
+            with self.subTest(line=line):
+                done = subprocess.run(line, shell=True, cwd=work, env=env, capture_output=True,
+                                      text=True, timeout=TIMEOUT)
+                self.assertEqual(done.returncode, 0, (line, done.stderr))
+        self.assertEqual(len(open(os.path.join(work, "code2.txt")).read().splitlines()), 1)
+        ET.parse(os.path.join(work, "code.svg"))
+
     def test_learn_gives_the_repeated_frame(self):
         out = self.path("learned.txt")
         for args in (["--frequency", "38000"], []):
