@@ -24,6 +24,9 @@ namespace {
 constexpr unsigned kEmitterCount = 8;
 // How long a send waits beyond its own air time for "IR Sent".
 constexpr auto kSentGrace = std::chrono::seconds(2);
+// Frames heard this long after a code's "IR Sent" are its echo: the device
+// hears what it sends.
+constexpr auto kEchoWindow = std::chrono::milliseconds(200);
 // How long after init a send waits for the device to be found: lircd
 // initialises the driver when a client connects and sends at once.
 constexpr auto kFirstScanWait = std::chrono::seconds(2);
@@ -93,6 +96,7 @@ int KOBBridge::deinit() {
     ::close(writeFd_);
     readFd_ = writeFd_ = -1;
     present_ = false;
+    awaiting_ = false;
     ++removals_;
     changed_.notify_all();
     drv.fd = -1;
@@ -156,6 +160,8 @@ void KOBBridge::onSent(const char* serial, unsigned char status) {
     if (self.current_ != serial) return;
     ++self.sentCount_;
     self.sentStatus_ = status;
+    self.onAir_ = false;
+    self.echoUntil_ = std::chrono::steady_clock::now() + kEchoWindow;
     self.changed_.notify_all();
 }
 
@@ -165,6 +171,13 @@ void KOBBridge::onReceived(const char* serial, const char*, const unsigned int* 
     const std::vector<std::uint32_t> durations = frameToDurations(words, count);
     std::lock_guard<std::mutex> guard(self.lock_);
     if (!self.present_ || self.current_ != serial || self.writeFd_ < 0 || durations.empty()) return;
+    // The device's echo of its own code would reach every client of the
+    // LIRC program as a key press (and programs that act on key presses
+    // would act on what was sent).
+    if (!self.echo_ && (self.onAir_ || std::chrono::steady_clock::now() < self.echoUntil_)) {
+        log_trace("kob: echo of the code sent dropped (%u words)", count);
+        return;
+    }
     // One write per frame: a frame of at most 255 words stays below
     // PIPE_BUF, so it goes in whole or not at all.
     const std::size_t bytes = durations.size() * sizeof(durations[0]);
@@ -206,9 +219,11 @@ int KOBBridge::send(ir_remote* remote, ir_ncode* code) {
                   code->name ? code->name : "code", send_buffer_length());
         return 0;
     }
-    std::uint64_t airMicroseconds = gap;
+    // The marks and spaces; the gap after them is the rest of the code.
+    std::uint64_t pulsesMicroseconds = 0;
     for (const std::uint32_t us : durations)
-        airMicroseconds += us & kDurationMask;
+        pulsesMicroseconds += us & kDurationMask;
+    const std::uint64_t airMicroseconds = pulsesMicroseconds + gap;
 
     std::unique_lock<std::mutex> guard(lock_);
     changed_.wait_until(guard, openedAt_ + kFirstScanWait, [&] { return present_ || !open_; });
@@ -218,25 +233,55 @@ int KOBBridge::send(ir_remote* remote, ir_ncode* code) {
         return 0;
     }
     const std::string serial = current_;
+    if (!awaitLastCode(guard)) return 0;
     const std::uint64_t sent = sentCount_;
     const std::uint64_t removals = removals_;
     log_debug("kob: sending to %s (emitters 0x%02X): %s", serial.c_str(), emitters_, ccf.c_str());
+    const auto posted = std::chrono::steady_clock::now();
+    onAir_ = true;
     kob_sendCCF(serial.c_str(), ccf.c_str(), emitters_, 0);
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::microseconds(airMicroseconds) + kSentGrace;
-    const bool done = changed_.wait_until(
-        guard, deadline, [&] { return sentCount_ != sent || removals_ != removals; });
-    if (!done) {
-        log_error("kob: no \"IR Sent\" from %s in time", serial.c_str());
-        return 0;
-    }
-    if (sentCount_ == sent) {
+    // Back to the LIRC program once the marks and spaces are on the air:
+    // it times the gap before a repeat itself (with a timer signal that
+    // must come while it waits for input), so waiting for the whole code
+    // here would make every repeat late. The device's "IR Sent" for the
+    // code is awaited before the next code goes out.
+    const bool answered =
+        changed_.wait_until(guard, posted + std::chrono::microseconds(pulsesMicroseconds),
+                            [&] { return sentCount_ != sent || removals_ != removals; });
+    if (answered && sentCount_ == sent) {
         log_error("kob: KOB %s left while sending", serial.c_str());
         return 0;
     }
-    if (sentStatus_ != 0)
-        log_warn("kob: %s reported IR Sent with status %u", serial.c_str(), sentStatus_);
+    if (answered) {
+        if (sentStatus_ != 0)
+            log_warn("kob: %s reported IR Sent with status %u", serial.c_str(), sentStatus_);
+        return 1;
+    }
+    awaiting_ = true;
+    awaitedSerial_ = serial;
+    awaitedCount_ = sent;
+    awaitedRemovals_ = removals;
+    awaitedBy_ = posted + std::chrono::microseconds(airMicroseconds) + kSentGrace;
     return 1;
+}
+
+bool KOBBridge::awaitLastCode(std::unique_lock<std::mutex>& guard) {
+    if (!awaiting_) return true;
+    awaiting_ = false;
+    const bool done = changed_.wait_until(guard, awaitedBy_, [&] {
+        return sentCount_ != awaitedCount_ || removals_ != awaitedRemovals_;
+    });
+    if (!done) {
+        log_error("kob: no \"IR Sent\" from %s in time for the last code", awaitedSerial_.c_str());
+        return false;
+    }
+    if (sentCount_ == awaitedCount_) {
+        log_error("kob: KOB %s left while sending", awaitedSerial_.c_str());
+        return false;
+    }
+    if (sentStatus_ != 0)
+        log_warn("kob: %s reported IR Sent with status %u", awaitedSerial_.c_str(), sentStatus_);
+    return true;
 }
 
 int KOBBridge::control(unsigned int cmd, void* arg) {
@@ -250,6 +295,14 @@ int KOBBridge::control(unsigned int cmd, void* arg) {
             if (key == "serial") {
                 optionSerial_ = value;
                 if (!open_) current_ = value;
+                return 0;
+            }
+            if (key == "echo") {
+                if (value != "0" && value != "1") {
+                    log_error("kob: echo:%s: give echo:0 or echo:1", value.c_str());
+                    return DRV_ERR_BAD_VALUE;
+                }
+                echo_ = value == "1";
                 return 0;
             }
             hook = optionHook_;

@@ -50,6 +50,9 @@ class KOBBridge {
     // Takes the first listed device when no serial is asked for and none
     // is in use. Called without lock_ held.
     void adoptFirstListed();
+    // Waits (lock_ held) for the "IR Sent" of the last code, when send
+    // returned before it came; false, logged, when it did not come.
+    bool awaitLastCode(std::unique_lock<std::mutex>& guard);
 
     mutable std::mutex lock_;
     std::condition_variable changed_;
@@ -58,10 +61,20 @@ class KOBBridge {
     bool present_ = false;      // current_ is attached
     bool open_ = false;         // between init and deinit
     std::chrono::steady_clock::time_point openedAt_;
-    unsigned char emitters_ = 0xFF;
-    std::uint64_t sentCount_ = 0;  // "IR Sent" reports of current_
+    unsigned char emitters_ = 0x01;  // emitter 1, as kob and the Python package
+    std::uint64_t sentCount_ = 0;    // "IR Sent" reports of current_
     unsigned char sentStatus_ = 0;
     std::uint64_t removals_ = 0;  // removals of current_
+    // What the device hears of its own codes: dropped unless echo:1.
+    bool echo_ = false;
+    bool onAir_ = false;
+    std::chrono::steady_clock::time_point echoUntil_;
+    // A code whose "IR Sent" is still to come.
+    bool awaiting_ = false;
+    std::string awaitedSerial_;
+    std::uint64_t awaitedCount_ = 0;
+    std::uint64_t awaitedRemovals_ = 0;
+    std::chrono::steady_clock::time_point awaitedBy_;
     int readFd_ = -1;
     int writeFd_ = -1;
     OptionHook optionHook_;

@@ -54,7 +54,9 @@ const struct driver kobDriver = {
     3,  // api_version
     "1.0",
     "KOB-1 USB IR transceiver through KOBLIB. Options: serial:S picks the device "
-    "(the device path names a serial too); default the first one.",
+    "(the device path names a serial too; default the first one); echo:1 passes on what the "
+    "device hears of its own codes (dropped by default). Sends go out on emitter 1 until "
+    "SET_TRANSMITTERS.",
     closeDevice,
     "auto",
 };

@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 
@@ -38,12 +41,35 @@ bool writeOutputs(const std::string& serial, const std::string& file) {
     return (std::fclose(out) == 0) && written && std::rename(partial.c_str(), file.c_str()) == 0;
 }
 
+// A received word: decimal or 0x-prefixed hexadecimal, or (hex) 1 to 4
+// hexadecimal digits as kob listen prints them; at most 0xFFFF.
+bool readWord(const std::string& text, bool hex, unsigned& word) {
+    std::string digits = text;
+    int base = hex ? 16 : 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits.erase(0, 2);
+        base = 16;
+    }
+    const char* allowed = base == 16 ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.size() > 6 ||
+        digits.find_first_not_of(allowed) != std::string::npos)
+        return false;
+    const unsigned long value = std::stoul(digits, nullptr, base);
+    if (value > 0xFFFF) return false;
+    word = static_cast<unsigned>(value);
+    return true;
+}
+
 }  // namespace
 
 SimControl::SimControl() {
     KOBBridge::instance().setOptionHook([this](const std::string& key, const std::string& value) {
         return key == "control" && listen(value);
     });
+    // For the LIRC programs that take no driver options (irrecord).
+    if (const char* path = std::getenv("KOB_SIM_CONTROL")) {
+        if (*path) listen(path);
+    }
 }
 
 SimControl::~SimControl() {
@@ -68,7 +94,15 @@ bool SimControl::listen(const std::string& path) {
         log_perror_err("kob_sim: open %s", path.c_str());
         return false;
     }
-    reader_ = std::thread(&SimControl::loop, this);
+    {
+        // The LIRC program's signals (lircd's repeat timer) are not for
+        // this thread.
+        sigset_t all, saved;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &saved);
+        reader_ = std::thread(&SimControl::loop, this);
+        pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    }
     log_info("kob_sim: control FIFO %s", path.c_str());
     return true;
 }
@@ -98,12 +132,20 @@ bool SimControl::run(const std::string& line) {
     std::istringstream in(line);
     std::string command, serial;
     if (!(in >> command >> serial)) return false;
-    if (command == "receive") {
+    if (command == "receive" || command == "receive-hex") {
         unsigned hz;
-        std::vector<unsigned> words;
         if (!(in >> hz)) return false;
-        for (unsigned word; in >> word;)
+        std::vector<unsigned> words;
+        for (std::string text; in >> text;) {
+            unsigned word;
+            if (!readWord(text, command == "receive-hex", word)) {
+                log_error("kob_sim: \"%s\" is not a word (%s)", text.c_str(),
+                          command == "receive-hex" ? "1 to 4 hexadecimal digits"
+                                                   : "decimal, or hexadecimal after 0x");
+                return false;
+            }
             words.push_back(word);
+        }
         return kobsim_receive(serial.c_str(), words.data(), words.size(), hz) == 0;
     }
     if (command == "attach") return kobsim_attach(serial.c_str(), 0x0100, 64) == 0;

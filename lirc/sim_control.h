@@ -1,7 +1,12 @@
 // Control of the virtual KOB-1s of the kob_sim driver from outside the
-// LIRC program that loaded it: the driver option control:PATH makes a FIFO
-// at PATH that takes one command per line:
-//   receive SERIAL HZ WORD...      the device hears a frame (tick words)
+// LIRC program that loaded it: the driver option control:PATH (or, for the
+// programs that take no driver options such as irrecord, the environment
+// variable KOB_SIM_CONTROL=PATH) makes a FIFO at PATH that takes one command
+// per line:
+//   receive SERIAL HZ WORD...      the device hears a frame (tick words,
+//                                  decimal or 0x-prefixed hexadecimal)
+//   receive-hex SERIAL HZ WORD...  the same with hexadecimal words as
+//                                  kob listen prints them ("FFFF 0229 ...")
 //   attach SERIAL | detach SERIAL  plug a device in or out
 //   configure SERIAL LOOPBACK AIRTIME_PERCENT
 //   outputs SERIAL FILE            the device's output reports since the

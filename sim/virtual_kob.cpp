@@ -8,6 +8,7 @@
 
 #include "device/command_reports.h"
 #include "koblib_codes.h"
+#include "os/signal_mask.h"
 #include "virtual_port.h"
 
 namespace koblib {
@@ -59,7 +60,7 @@ struct VirtualKOB::Connection {
 
 VirtualKOB::VirtualKOB(std::string serial, std::uint32_t version, std::uint32_t payload)
     : serial_(std::move(serial)), version_(version), payload_(payload) {
-    firmware_ = std::thread(&VirtualKOB::firmwareLoop, this);
+    firmware_ = startQuietThread<std::thread>(&VirtualKOB::firmwareLoop, this);
 }
 
 VirtualKOB::~VirtualKOB() {
@@ -91,7 +92,7 @@ std::shared_ptr<HIDDevice> VirtualKOB::open() {
     auto device = std::make_shared<HIDDevice>(connection->port->takeHostReadHandle(),
                                               connection->port->takeHostWriteHandle(), identity);
     Connection* raw = connection.get();
-    connection->reader = std::thread(&VirtualKOB::readLoop, this, raw);
+    connection->reader = startQuietThread<std::thread>(&VirtualKOB::readLoop, this, raw);
     connections_.push_back(std::move(connection));
     return device;
 }

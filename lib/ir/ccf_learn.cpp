@@ -102,6 +102,12 @@ CCFLearn::Calls CCFLearn::evaluate() {
     calls.percent = matchPct / 2 + confidence / 2;
     if (matchPct == 100 && frequency > 0) {
         calls.code = finish(best, averageGap, frequency);
+        if (calls.code.empty()) {
+            // No code can be written at this carrier: the run goes on
+            // without one, short of done.
+            calls.percent = std::min(calls.percent, 99);
+            return calls;
+        }
         active_ = false;
         calls.modulationOff = true;
     }
@@ -111,20 +117,31 @@ CCFLearn::Calls CCFLearn::evaluate() {
 std::string CCFLearn::finish(std::size_t best, double averageGap, std::int32_t frequency) {
     // The mean gap closes the repeated frame (and the first one, when it is
     // another frame) as its last off time.
-    const std::uint8_t gapBin = lengths_.add(static_cast<std::uint32_t>(averageGap));
+    // A carrier whose frequency word does not fit four hexadecimal digits
+    // makes no code.
     const std::int32_t freqWord = 0x400000 / frequency;
-    CCF& repeated = frames_[best];
+    if (freqWord < 1 || freqWord > 0xFFFF) return {};
+    const std::uint8_t gapBin = lengths_.add(static_cast<std::uint32_t>(averageGap));
+    CCF repeated = frames_[best];
     repeated.append(gapBin);
     std::string pairs = repeated.formatPairs(frequency);
     // The first frame heard is the once sequence unless it is the repeated
     // one itself.
     std::size_t oncePairs = 0;
     if (best != 0) {
-        CCF& once = frames_.front();
+        CCF once = frames_.front();
         once.append(gapBin);
         oncePairs = once.count() / 2;
         pairs = once.formatPairs(frequency) + " " + pairs;
     }
+    // Nor does one whose on times are all 0 periods (no burst of carrier
+    // at all), or one of whose durations does not fit a word.
+    bool someBurst = false;
+    for (std::size_t at = 0, k = 0; at < pairs.size(); at += 5, ++k) {
+        if (at + 4 < pairs.size() && pairs[at + 4] != ' ') return {};
+        if (k % 2 == 0) someBurst = someBurst || pairs.compare(at, 4, "0000") != 0;
+    }
+    if (!someBurst) return {};
     char header[32];
     std::snprintf(header, sizeof header, "0000 %04X %04X %04X ", static_cast<unsigned>(freqWord),
                   static_cast<unsigned>(oncePairs), static_cast<unsigned>(repeated.count() / 2));

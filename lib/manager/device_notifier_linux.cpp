@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "manager/device_notifier.h"
+#include "os/signal_mask.h"
 
 namespace koblib {
 
@@ -39,7 +40,8 @@ class LinuxDeviceNotifier : public DeviceNotifier {
             return 0;
         }
         try {
-            thread_ = std::thread(&LinuxDeviceNotifier::loop, this, std::move(onChange));
+            thread_ = startQuietThread<std::thread>(&LinuxDeviceNotifier::loop, this,
+                                                    std::move(onChange));
         } catch (...) {
             release();
             return 0;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "os/debug_output.h"
+#include "os/signal_mask.h"
 
 namespace koblib {
 
@@ -30,7 +31,10 @@ void KOBManager::post(Job job) {
 void KOBManager::startWorker() {
     if (worker) return;
     stopping = false;
-    worker = std::make_unique<std::thread>(&KOBManager::run, this);
+    {
+        const SignalsBlocked blocked;  // the worker blocks every signal
+        worker = std::make_unique<std::thread>(&KOBManager::run, this);
+    }
 }
 
 void KOBManager::stopWorker() {

@@ -3,19 +3,24 @@ interface (ctypes).
 
     with koblib.open() as kob:
         serial = kob.wait_for_device(5.0)
-        kob.send(code, serial)
-        for event in kob.events(timeout=10.0):
+        kob.send(serial, code)
+        for event in kob.events(timeout=10.0, since="now"):
             print(event)
 
     koblib.decode(code)              # [Match(protocol='NEC1', device=4, ...)]
     koblib.encode("nec", 4, 8).ccf   # a CCF text
+
+Every command takes the serial first. The library's own diagnostic lines
+go to standard error while a session is open.
 
 The library is looked for in KOBLIB_LIBRARY (KOBLIB_SIM_LIBRARY for
 ``open(sim=True)``, KOBLIB_CODES_LIBRARY for the protocols), beside this
 package, then on the system's path.
 """
 
-from .codes import compare, digest
+__version__ = "1.0.0"  # as in pyproject.toml
+
+from .codes import check_code, compare, digest
 from .errors import KoblibError, KoblibTimeout, LearnTimeout, UpgradeError
 from .events import (
     Arrived,
@@ -51,7 +56,7 @@ from .sim import Sim
 from .upgrade import ports, probe, upgrade
 
 __all__ = [
-    "KOB", "Sim", "open", "compare", "digest", "ports", "probe", "upgrade",
+    "__version__", "KOB", "Sim", "open", "check_code", "compare", "digest", "ports", "probe", "upgrade",
     "KoblibError", "KoblibTimeout", "LearnTimeout", "UpgradeError",
     "Event", "Arrived", "Removed", "Status", "Received", "Sent", "LearnProgress",
     "DigitalIO", "Modulation", "Buttons", "RawLearn", "WakeupInfo",

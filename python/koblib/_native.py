@@ -133,15 +133,19 @@ def _open_first(base: str, loader: Callable[[str], ctypes.CDLL] = _Loader) -> tu
     """(dll, path) of the first candidate of base that loads; KoblibError
     naming every failure when none does."""
     errors = []
+    variable = f"{base}_LIBRARY"
+    chosen = os.environ.get(variable)
     for candidate in _candidates(base):
         if os.sep in candidate and not os.path.exists(candidate):
+            if candidate == chosen:  # set, and wrong: said, not passed over
+                raise KoblibError(f"cannot load {candidate} (from {variable}): no such file")
             continue
         try:
             return loader(candidate), candidate
         except OSError as failed:
             errors.append(f"{candidate}: {failed}")
     raise KoblibError(
-        f"cannot load {base} (set {base}_LIBRARY to its path): " + "; ".join(errors)
+        f"cannot load {base} (set {variable} to its path): " + "; ".join(errors)
     )
 
 
@@ -191,6 +195,40 @@ class Native:
 
 
 _loaded: Dict[bool, Native] = {}
+
+
+class _StdoutToStderr:
+    """While the library is open, its own diagnostic lines (printf to the C
+    library's standard output: carrier measurements, "stddev = ...") go to
+    standard error, so that a script's standard output holds only what the
+    script prints. Python's sys.stdout does not write through the C stream
+    and is left alone. glibc only; elsewhere nothing changes."""
+
+    def __init__(self) -> None:
+        self.saved: Optional[int] = None
+        try:
+            self.libc = ctypes.CDLL(None) if sys.platform.startswith("linux") else None
+            self.out = ctypes.c_void_p.in_dll(self.libc, "stdout") if self.libc else None
+            self.err = ctypes.c_void_p.in_dll(self.libc, "stderr") if self.libc else None
+        except (OSError, ValueError):
+            self.libc = None
+
+    def divert(self) -> None:
+        if self.libc is None or self.saved is not None:
+            return
+        self.libc.fflush(None)
+        self.saved = self.out.value
+        self.out.value = self.err.value
+
+    def restore(self) -> None:
+        if self.libc is None or self.saved is None:
+            return
+        self.libc.fflush(None)
+        self.out.value = self.saved
+        self.saved = None
+
+
+stdout_to_stderr = _StdoutToStderr()
 _load_lock = threading.Lock()
 
 

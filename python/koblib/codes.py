@@ -16,6 +16,41 @@ def word_array(words: Sequence[int], limit: int) -> "ctypes.Array[ctypes.c_uint]
     return (ctypes.c_uint * len(words))(*words)
 
 
+MAX_CODE_WORDS = 256
+
+
+def check_code(code: object) -> str:
+    """The CCF code as the library is given it ("%04X" words joined by
+    spaces): TypeError when code is no str, ValueError saying what is wrong
+    when it is not what a code claims to be (4-digit hexadecimal words,
+    format word 0000 or 0100, a frequency word that is not 0, pair counts
+    that match its length, at most 256 words)."""
+    if not isinstance(code, str):
+        raise TypeError(f"a code is a str of hexadecimal words, not {type(code).__name__}")
+    tokens = code.split()
+    if len(tokens) > MAX_CODE_WORDS:
+        raise ValueError(f"the code has {len(tokens)} words; a device takes at most "
+                         f"{MAX_CODE_WORDS}")
+    for n, token in enumerate(tokens, 1):
+        if len(token) != 4 or any(c not in "0123456789abcdefABCDEF" for c in token):
+            raise ValueError(f"word {n} of the code ({token[:12]!r}) is not 4 hexadecimal digits")
+    words = [int(t, 16) for t in tokens]
+    if len(words) < 6:
+        raise ValueError(f"a CCF code has a 4-word header and at least one burst pair; "
+                         f"this one has {len(words)} words")
+    if words[0] not in (0x0000, 0x0100):
+        raise ValueError(f"format word {tokens[0]} is neither 0000 nor 0100")
+    if words[0] == 0 and words[1] == 0:
+        raise ValueError("the frequency word is 0000")
+    pairs = words[2] + words[3]
+    if pairs == 0:
+        raise ValueError("both pair counts are 0")
+    if 4 + 2 * pairs != len(words):
+        raise ValueError(f"the header says {words[2]} + {words[3]} burst pairs "
+                         f"({4 + 2 * pairs} words) but the code has {len(words)} words")
+    return " ".join("%04X" % w for w in words)
+
+
 def compare(a: str, b: str) -> bool:
     """True when two CCF texts stand for the same code (equal word counts,
     the timing words within a fifth of the first code's)."""

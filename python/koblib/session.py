@@ -18,6 +18,7 @@ import time
 from typing import Callable, Iterator, List, Optional, Set, Tuple
 
 from . import _native
+from .codes import check_code
 from .errors import KoblibError, KoblibTimeout, LearnTimeout
 from .events import (
     Arrived,
@@ -89,6 +90,7 @@ class KOB:
         self.sim: Optional[Sim] = Sim(native) if native.sim else None
         """The virtual devices (only for ``open(sim=True)``)."""
         native.sink = self._deliver
+        _native.stdout_to_stderr.divert()
         # Arrivals of the first scan may come before kob_open_ex returns:
         # the sink is set before.
         self.notices_changes = bool(self._dll.kob_open_ex(*native.callbacks))
@@ -113,6 +115,7 @@ class KOB:
                 return
             self._closed = True
             self._dll.kob_close()
+            _native.stdout_to_stderr.restore()
             self._native.sink = None
             self._native.open_lock.release()
             self._events.put(_END)
@@ -133,11 +136,37 @@ class KOB:
 
     # ---- events ---------------------------------------------------------
 
-    def events(self, timeout: Optional[float] = None) -> Iterator[Event]:
-        """The events of all devices in the order the worker met them,
-        from the open on. The iteration ends when the session closes or,
-        with a timeout, when no event comes for that many seconds. Events
-        not taken stay queued; several iterators share one queue."""
+    def events(self, timeout: Optional[float] = None, since: str = "open") -> Iterator[Event]:
+        """The events of all devices in the order the worker met them.
+
+        Events are buffered from the open on: with since="open" (the
+        default) the iteration starts with the oldest event nobody has
+        taken yet (the arrivals, and the loopback frames and "Sent" of
+        earlier sends, for example); since="now" drops those first (see
+        clear_events) and delivers only what comes from the call on. The
+        iteration ends when the session closes or, with a timeout, when no
+        event comes for that many seconds. Events not taken stay queued;
+        several iterators share one queue."""
+        if since not in ("open", "now"):
+            raise ValueError('since is "open" or "now"')
+        if since == "now":
+            self.clear_events()
+        return self._iterate(timeout)
+
+    def clear_events(self) -> int:
+        """Drops the buffered events nobody has taken; returns how many."""
+        dropped = 0
+        while True:
+            try:
+                item = self._events.get_nowait()
+            except queue.Empty:
+                return dropped
+            if item is _END:
+                self._events.put(_END)
+                return dropped
+            dropped += 1
+
+    def _iterate(self, timeout: Optional[float]) -> Iterator[Event]:
         while True:
             try:
                 item = self._events.get(timeout=timeout)
@@ -183,6 +212,7 @@ class KOB:
 
     def devices(self) -> List[Tuple[str, int]]:
         """(serial, version) of every attached device, by serial."""
+        self._open_check()
         while True:
             size = self._dll.kob_list(None, 0)
             buffer = ctypes.create_string_buffer(size)
@@ -194,6 +224,7 @@ class KOB:
     def wait_for_device(self, timeout: Optional[float] = None) -> Optional[str]:
         """The serial of an attached device, waiting up to timeout seconds
         for one to arrive; None when none does."""
+        self._open_check()
         watcher = self._watch()
         try:
             present = self.devices()
@@ -212,18 +243,42 @@ class KOB:
             self._unwatch(watcher)
 
     # ---- commands -------------------------------------------------------
+    #
+    # One rule for every command: the serial comes first ("" addresses
+    # every device where the library allows it), what the command needs
+    # after it. Arguments are checked as kob checks them (ValueError,
+    # TypeError); after close every command raises KoblibError("closed").
+
+    def _open_check(self) -> None:
+        if self._closed:
+            raise KoblibError("closed: the session was closed")
+
+    @staticmethod
+    def _byte(name: str, value: object, low: int = 0) -> int:
+        if not isinstance(value, int) or isinstance(value, bool):
+            raise TypeError(f"{name} is an int, not {type(value).__name__}")
+        if not low <= value <= 255:
+            raise ValueError(f"{name} is {low} to 255, not {value}")
+        return value
+
+    @staticmethod
+    def _serial(serial: object) -> str:
+        if not isinstance(serial, str):
+            raise TypeError(f"a serial is a str, not {type(serial).__name__}")
+        return serial
 
     def send(
         self,
+        serial: str,
         code: str,
-        serial: str = "",
         emitters: int = 1,
         repeat: int = 0,
         wait: bool = True,
         timeout: float = 5.0,
     ) -> List[Sent]:
-        """Sends a CCF code through the emitters in the bitmask, repeated
-        repeat more times; serial "" addresses every device.
+        """Sends a CCF code through the emitters in the bitmask (1 to 255,
+        default emitter 1), repeated repeat more times; serial ""
+        addresses every device. ValueError for a code that is not one.
 
         With wait, returns the first ``Sent`` that each addressed device
         reports after the code was posted (a code still on the air from an
@@ -231,8 +286,22 @@ class KOB:
         not all have answered in time, KoblibError when no device is
         addressed. Without wait, returns [] at once.
         """
-        if not 0 <= emitters <= 255 or not 0 <= repeat <= 255:
-            raise ValueError("emitters and repeat are 0 to 255")
+        self._serial(serial)
+        try:
+            code = check_code(code)
+        except (TypeError, ValueError):
+            # The order of an older release: send(code, serial).
+            if isinstance(serial, str) and isinstance(code, str):
+                try:
+                    check_code(serial)
+                except ValueError:
+                    pass
+                else:
+                    raise TypeError("send(serial, code): the serial comes first") from None
+            raise
+        self._byte("emitters", emitters, 1)
+        self._byte("repeat", repeat)
+        self._open_check()
         addressed: Set[str] = set()
         if wait:
             present = {s for s, _ in self.devices()}
@@ -260,6 +329,8 @@ class KOB:
                 self._unwatch(watcher)
 
     def _post(self, export: str, serial: str, *args: object) -> None:
+        self._serial(serial)
+        self._open_check()
         getattr(self._dll, export)(_native.encode(serial), *args)
 
     def stop(self, serial: str = "") -> None:
@@ -267,11 +338,14 @@ class KOB:
         self._post("kob_stopCCF", serial)
 
     def digital_io(self, serial: str, cmd: int, value: int) -> None:
-        """Digital I/O command cmd with value; the state comes as DigitalIO."""
-        self._post("kob_digitalIO", serial, cmd, value)
+        """Digital I/O command cmd with value (0 to 255 each); the state
+        comes as DigitalIO."""
+        self._post("kob_digitalIO", serial, self._byte("cmd", cmd), self._byte("value", value))
 
     def blink(self, serial: str = "", value: int = 1) -> None:
-        self._post("kob_blink", serial, value)
+        """Makes the device blink; value (0 to 255) goes with the command.
+        The device does not answer."""
+        self._post("kob_blink", serial, self._byte("value", value))
 
     def modulation(self, serial: str, on: bool) -> None:
         """Carrier measurement on or off; measurements come as Modulation."""
@@ -282,22 +356,29 @@ class KOB:
         self._post("kob_raw_learn_start" if on else "kob_raw_learn_stop", serial)
 
     def enable_wake_from_suspend(self, serial: str) -> None:
+        """Lets the device with exactly this serial wake the host from
+        suspend when it hears its wake code (see program_wake_from_suspend)."""
         self._post("kob_enable_wake_from_suspend", serial)
 
     def disable_wake_from_suspend(self, serial: str) -> None:
+        """Stops the device with exactly this serial waking the host."""
         self._post("kob_disable_wake_from_suspend", serial)
 
     def program_wake_from_suspend(self, serial: str, flag: int, data: bytes) -> None:
         """Programs a wake code of at most 255 bytes (the library refuses
         longer ones: ValueError here)."""
+        if not isinstance(data, (bytes, bytearray)):
+            raise TypeError(f"a wake code is bytes, not {type(data).__name__}")
         if len(data) > 255:
             raise ValueError("a wake code has at most 255 bytes")
         block = (ctypes.c_ubyte * len(data)).from_buffer_copy(data)
         self._post("kob_program_wake_from_suspend", serial, flag, block, len(data))
 
     def request_wakeup_info(self, serial: str, value: int = 0) -> None:
-        """Asks for the wake-up information; it comes as WakeupInfo."""
-        self._post("kob_request_wakeup_info", serial, value)
+        """Asks the device with exactly this serial for its wake-up
+        information (value 0 to 255 goes with the request); it comes as
+        WakeupInfo."""
+        self._post("kob_request_wakeup_info", serial, self._byte("value", value))
 
     def bootloader(self, serial: str) -> None:
         """Makes the device start its serial bootloader (see koblib.upgrade)."""
@@ -314,7 +395,8 @@ class KOB:
         started: Optional[Callable[[], object]] = None,
     ) -> str:
         """Learns a code from what the device receives and returns its CCF
-        text. frequency: the carrier in Hz, None to have it measured.
+        text. frequency: the carrier in Hz (10000 to 500000), None to have
+        it measured. KoblibError at once when no device has this serial.
 
         started() is called once the run has begun (to prompt a button
         press, or to send the code to learn from the loopback);
@@ -322,6 +404,15 @@ class KOB:
         raise stops the run and propagates. Raises LearnTimeout when no
         code comes within timeout seconds.
         """
+        self._serial(serial)
+        if frequency is not None:
+            if not isinstance(frequency, int) or isinstance(frequency, bool):
+                raise TypeError(f"frequency is an int in Hz, not {type(frequency).__name__}")
+            if not 10000 <= frequency <= 500000:
+                raise ValueError(f"frequency is 10000 to 500000 Hz, not {frequency}")
+        self._open_check()
+        if serial not in {s for s, _ in self.devices()}:
+            raise KoblibError(f"no device {serial!r} is attached")
         watcher = self._watch()
         learned: List[str] = []
         try:

@@ -83,13 +83,13 @@ def test_device_reports_become_typed_events(kob):
 @pytest.mark.parametrize("repeat", [0, 2])
 def test_send_waits_for_the_end_and_the_loopback_hears_every_frame(kob, repeat):
     code = example_code()
-    assert kob.send(code, SERIAL, repeat=repeat) == [koblib.Sent(SERIAL, 0)]
+    assert kob.send(SERIAL, code, repeat=repeat) == [koblib.Sent(SERIAL, 0)]
     # The once frame, then the repeat frame 1 + repeat times.
     frames = take(kob, lambda e: isinstance(e, koblib.Received), count=2 + repeat)
     assert len(frames) == 2 + repeat
     assert len({koblib.digest(f.words) for f in frames[1:]}) == 1
     with pytest.raises(koblib.KoblibError):
-        kob.send(code, "NO-SUCH")
+        kob.send("NO-SUCH", code)
 
 
 def test_compare_tolerates_a_fifth():
@@ -131,7 +131,7 @@ def test_learning_end_to_end_and_the_learned_code_sends_the_same_code(kob):
     def learn(code):
         steps = []
         learned = kob.learn(SERIAL, carrier(code), progress=steps.append,
-                            started=lambda: kob.send(code, SERIAL, repeat=9, wait=False))
+                            started=lambda: kob.send(SERIAL, code, repeat=9, wait=False))
         assert steps == sorted(steps) and steps[-1] == 100
         return learned
 
@@ -145,7 +145,7 @@ def test_learning_end_to_end_and_the_learned_code_sends_the_same_code(kob):
 
     with pytest.raises(RuntimeError):
         kob.learn(SERIAL, carrier(learned), progress=fail,
-                  started=lambda: kob.send(learned, SERIAL, repeat=9, wait=False))
+                  started=lambda: kob.send(SERIAL, learned, repeat=9, wait=False))
 
 
 def test_close_while_events_stream_ends_the_callbacks():

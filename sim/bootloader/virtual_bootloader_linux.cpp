@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "os/signal_mask.h"
 #include "virtual_bootloader.h"
 
 namespace koblib_sim {
@@ -48,7 +49,7 @@ VirtualBootloader::VirtualBootloader(BootloaderConfig config) : model_(std::move
         tcsetattr(slave_, TCSANOW, &settings);
     }
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    thread_ = std::thread([this] { run(); });
+    thread_ = koblib::startQuietThread<std::thread>([this] { run(); });
 }
 
 VirtualBootloader::~VirtualBootloader() {

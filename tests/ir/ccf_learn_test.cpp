@@ -188,6 +188,36 @@ TEST_F(CCFLearnTest, AveragedFrequencyOfZeroDoesNotFinish) {
     EXPECT_EQ(rec.percents.back(), 50 + 5);
 }
 
+// A carrier whose frequency word does not fit four hexadecimal digits, or
+// that makes every on time 0 periods or a duration more than a word holds,
+// writes no code: the run goes on short of 100 %.
+TEST_F(CCFLearnTest, CarrierThatCannotBeWrittenMakesNoCode) {
+    struct Case {
+        std::int32_t hz;
+        bool code;
+    };
+    for (const Case c : {Case{1, false}, Case{63, false}, Case{100, false}, Case{0x400001, false},
+                         Case{2147483647, false}, Case{10000, true}, Case{500000, true}}) {
+        SCOPED_TRACE(c.hz);
+        Recorder r;
+        CCFLearn l = r.makeLearner();
+        l.start(c.hz, kSerial);
+        for (int i = 0; i < 12; ++i)
+            l.onFrame(kSerial, kFrameA);
+        ASSERT_FALSE(r.percents.empty());
+        EXPECT_EQ(r.codes.size(), c.code ? 1u : 0u);
+        EXPECT_EQ(r.percents.back() == 100, c.code);
+        for (const auto& code : r.codes)
+            for (std::size_t at = 0, k = 0; at < code.size(); at += 5, ++k) {
+                // Four digits a word; no burst of 0 periods after the header.
+                EXPECT_TRUE(at + 4 == code.size() || code[at + 4] == ' ') << code;
+                if (k >= 4 && k % 2 == 0) {
+                    EXPECT_NE(code.compare(at, 4, "0000"), 0) << code;
+                }
+            }
+    }
+}
+
 TEST_F(CCFLearnTest, ModulationWithoutCyclesIsIgnored) {
     learner.start(0, kSerial);
     learner.onModulation(kSerial, 0, 38000);

@@ -69,7 +69,7 @@ int runDecode(const DecodeArgs& a) {
     if (!a.timings.empty()) {
         frames.emplace_back("", parseTimings(loadText(a.timings)));
     } else if (a.words) {
-        frames.emplace_back("", frameTimings(loadWords(a.code)));
+        frames.emplace_back("", frameTimings(loadReceived(a.code)));
     } else {
         const Timings code = loadTimings(a.code);
         if (!carrier) carrier = code.carrierHz;

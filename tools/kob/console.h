@@ -1,22 +1,20 @@
 // The few console facts that differ between systems.
 #pragma once
 
+#include <cstdio>
+
 namespace kob {
 
 bool stderrIsTerminal();
 
-// While it lives, what the process writes to standard output goes to
-// standard error (toStderr) or nowhere: the library's own diagnostic lines
-// must not end up among the tool's results.
-class DivertedStdout {
-  public:
-    explicit DivertedStdout(bool toStderr);
-    ~DivertedStdout();
-    DivertedStdout(const DivertedStdout&) = delete;
-    DivertedStdout& operator=(const DivertedStdout&) = delete;
+// Keeps the tool's standard output for its results: from the call on, the
+// tool writes through its own copy of descriptor 1 (toolOut()), and
+// descriptor 1, where the library's own diagnostic lines go, points at
+// standard error, or nowhere while standard error is a terminal (the
+// progress bars stay readable).
+void separateStdout();
 
-  private:
-    int saved_ = -1;
-};
+// The tool's standard output (stdout until separateStdout is called).
+std::FILE* toolOut();
 
 }  // namespace kob

@@ -7,23 +7,31 @@
 
 namespace kob {
 
+namespace {
+std::FILE* output = nullptr;
+}
+
 bool stderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
-DivertedStdout::DivertedStdout(bool toStderr) {
+void separateStdout() {
+    if (output) return;
     std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    const int target = toStderr ? STDERR_FILENO : open("/dev/null", O_WRONLY);
+    const int own = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (own < 0) return;
+    output = fdopen(own, "w");
+    if (!output) {
+        close(own);
+        return;
+    }
+    const int target = stderrIsTerminal() ? open("/dev/null", O_WRONLY) : STDERR_FILENO;
     if (target >= 0) dup2(target, STDOUT_FILENO);
-    if (!toStderr && target >= 0) close(target);
+    if (target > STDERR_FILENO) close(target);
 }
 
-DivertedStdout::~DivertedStdout() {
-    std::fflush(stdout);
-    if (saved_ < 0) return;
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
+std::FILE* toolOut() {
+    return output ? output : stdout;
 }
 
 }  // namespace kob

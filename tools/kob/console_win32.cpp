@@ -7,23 +7,31 @@
 
 namespace kob {
 
+namespace {
+std::FILE* output = nullptr;
+}
+
 bool stderrIsTerminal() {
     return _isatty(2) != 0;
 }
 
-DivertedStdout::DivertedStdout(bool toStderr) {
+void separateStdout() {
+    if (output) return;
     std::fflush(stdout);
-    saved_ = _dup(1);
-    const int target = toStderr ? 2 : _open("NUL", _O_WRONLY);
+    const int own = _dup(1);
+    if (own < 0) return;
+    output = _fdopen(own, "w");
+    if (!output) {
+        _close(own);
+        return;
+    }
+    const int target = stderrIsTerminal() ? _open("NUL", _O_WRONLY) : 2;
     if (target >= 0) _dup2(target, 1);
-    if (!toStderr && target >= 0) _close(target);
+    if (target > 2) _close(target);
 }
 
-DivertedStdout::~DivertedStdout() {
-    std::fflush(stdout);
-    if (saved_ < 0) return;
-    _dup2(saved_, 1);
-    _close(saved_);
+std::FILE* toolOut() {
+    return output ? output : stdout;
 }
 
 }  // namespace kob

@@ -74,6 +74,12 @@ void KOB_CALL onRawLearn(const char* serial, unsigned int header, const unsigned
                          unsigned int count) {
     post(Event::kRawLearn, serial, {}, copyWords(words, count), {static_cast<long>(header)});
 }
+void KOB_CALL onWakeupInfo(const char* serial, unsigned int header, const unsigned char* bytes,
+                           unsigned int count) {
+    std::vector<std::uint32_t> data;
+    if (bytes) data.assign(bytes, bytes + count);
+    post(Event::kWakeupInfo, serial, {}, std::move(data), {static_cast<long>(header)});
+}
 void KOB_CALL onButtons(const char* serial, int b1, int b2, int b3, int b4) {
     post(Event::kButtons, serial, {}, {}, {b1, b2, b3, b4});
 }
@@ -82,7 +88,7 @@ void KOB_CALL onButtons(const char* serial, int b1, int b2, int b3, int b4) {
 
 void EventQueue::openLibrary() {
     kob_open_ex(onStatus, onIRSent, onReceived, onLearn, onDigitalIO, onModulation, onRawLearn,
-                nullptr, onButtons);
+                onWakeupInfo, onButtons);
 }
 
 }  // namespace kob

@@ -14,12 +14,23 @@
 namespace kob {
 
 struct Event {
-    enum Kind { kStatus, kIRSent, kReceived, kLearn, kDigitalIO, kModulation, kRawLearn, kButtons };
+    enum Kind {
+        kStatus,
+        kIRSent,
+        kReceived,
+        kLearn,
+        kDigitalIO,
+        kModulation,
+        kRawLearn,
+        kButtons,
+        kWakeupInfo
+    };
     Kind kind;
     std::string serial;
     std::string text;                  // status text, learned code
-    std::vector<std::uint32_t> words;  // received or raw words
-    std::vector<long> values;          // status code, progress, I/O, cycles/total, buttons
+    std::vector<std::uint32_t> words;  // received or raw words, wake-up bytes
+    std::vector<long> values;          // status code, progress, I/O, cycles/total, buttons,
+                                       // wake-up header
 };
 
 class EventQueue {

@@ -47,13 +47,90 @@ std::string loadText(const std::string& argument) {
     if (argument.empty() || argument[0] != '@') return argument;
     const std::string path = argument.substr(1);
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    if (!in || !(text << in.rdbuf())) {
-        // An empty file reads as no text, not as a failure.
-        if (in && in.peek() == std::char_traits<char>::eof()) return {};
-        throw UsageError("cannot read " + path);
+    if (!in) throw UsageError("cannot read " + path);
+    // No more than a code can take is read: a large file is refused, not
+    // held in memory.
+    std::string text(kMaxCodeText + 1, '\0');
+    in.read(&text[0], static_cast<std::streamsize>(text.size()));
+    if (in.bad()) throw UsageError("cannot read " + path);
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxCodeText)
+        throw UsageError(path + " is larger than any code (over " + std::to_string(kMaxCodeText) +
+                         " bytes; a code has at most " + std::to_string(kMaxCodeWords) + " words)");
+    return text;
+}
+
+std::vector<std::uint32_t> strictWords(const std::string& text, std::size_t limit,
+                                       const std::string& what) {
+    std::vector<std::uint32_t> words;
+    std::istringstream in(text);
+    for (std::string token; in >> token;) {
+        if (token.size() != 4 ||
+            token.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            const std::string shown = token.size() > 12 ? token.substr(0, 12) + "..." : token;
+            std::string printable;
+            for (const char c : shown)
+                printable += (c >= 0x20 && c < 0x7F) ? c : '?';
+            throw UsageError(what + ": word " + std::to_string(words.size() + 1) + " (\"" +
+                             printable + "\") is not 4 hexadecimal digits");
+        }
+        if (words.size() == limit)
+            throw UsageError(what + " has more than " + std::to_string(limit) +
+                             " words, more than a device takes");
+        words.push_back(static_cast<std::uint32_t>(std::stoul(token, nullptr, 16)));
     }
-    return text.str();
+    if (words.empty()) throw UsageError("no words in " + what);
+    return words;
+}
+
+namespace {
+
+// How messages name a code: its file, or its first words.
+std::string named(const std::string& argument, const char* noun) {
+    if (!argument.empty() && argument[0] == '@') return argument.substr(1);
+    return std::string(noun) + " \"" +
+           (argument.size() > 24 ? argument.substr(0, 24) + "..." : argument) + "\"";
+}
+
+std::string hex4(std::uint32_t word) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(word & 0xFFFF));
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> loadCode(const std::string& argument) {
+    const std::string what = named(argument, "the code");
+    std::string text = loadText(argument);
+    std::string ccf;
+    if (encodeProtocolCode(text, &ccf)) text = ccf;
+    const auto words = strictWords(text, kMaxCodeWords, what);
+    // What a code is, as every client of the codes library reads it.
+    const std::vector<unsigned> copy(words.begin(), words.end());
+    auto code = std::make_unique<kobc_code>();
+    char message[200] = {};
+    if (kobc_ccf_parse_words(copy.data(), copy.size(), code.get(), message, sizeof message) !=
+        KOBC_OK)
+        throw UsageError(what + ": " + message);
+    return words;
+}
+
+std::vector<std::uint32_t> loadReceived(const std::string& argument) {
+    const std::string what = named(argument, "the words");
+    const auto words = strictWords(loadText(argument), kMaxFrameWords, what);
+    if (words.size() < 2)
+        throw UsageError(what +
+                         ": received words are the silence before a frame and at least "
+                         "one pulse");
+    return words;
+}
+
+std::string wordText(const std::vector<std::uint32_t>& words) {
+    std::string text;
+    for (const auto word : words)
+        text += (text.empty() ? "" : " ") + hex4(word);
+    return text;
 }
 
 std::vector<std::uint32_t> readWords(const std::string& text) {
@@ -154,15 +231,11 @@ bool encodeProtocolCode(const std::string& text, std::string* ccf) {
 }
 
 std::string loadCodeText(const std::string& argument) {
-    const std::string text = loadText(argument);
-    std::string ccf;
-    if (encodeProtocolCode(text, &ccf)) return ccf;
-    if (readWords(text).empty()) throw UsageError("no words in the code");
-    return text;
+    return wordText(loadCode(argument));
 }
 
 Timings loadTimings(const std::string& argument) {
-    return parseCCF(loadWords(loadCodeText(argument)));
+    return parseCCF(loadCode(argument));
 }
 
 std::vector<int> frameTimings(const std::vector<std::uint32_t>& words, long* gapUs) {

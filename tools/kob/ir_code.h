@@ -29,6 +29,32 @@ std::vector<std::uint32_t> readWords(const std::string& text);
 // readWords of loadText, and at least one whole word (else UsageError).
 std::vector<std::uint32_t> loadWords(const std::string& argument);
 
+// The most words a device takes in one code, and in one received frame.
+constexpr std::size_t kMaxCodeWords = 256;
+constexpr std::size_t kMaxFrameWords = 255;
+// The longest text read from a file: room for the longest code with
+// generous spacing; a longer file holds no code.
+constexpr std::size_t kMaxCodeText = 16 * 1024;
+
+// The words of a text that holds nothing but 4-digit hexadecimal words
+// separated by white space, at most limit of them; UsageError saying
+// what is wrong otherwise (what names the text).
+std::vector<std::uint32_t> strictWords(const std::string& text, std::size_t limit,
+                                       const std::string& what);
+
+// A CCF code as send, plot and compare take it (CODE, @FILE or a protocol
+// code, which is encoded): strict words, a known format word, a frequency
+// word that is not 0 and pair counts that match its length. UsageError
+// saying what is wrong.
+std::vector<std::uint32_t> loadCode(const std::string& argument);
+
+// Received words as hash and plot --words take them: strict words, the
+// silence before the frame and at least one pulse.
+std::vector<std::uint32_t> loadReceived(const std::string& argument);
+
+// Words as the tool writes them: "%04X" joined by single spaces.
+std::string wordText(const std::vector<std::uint32_t>& words);
+
 // A code as signed microsecond timings (pulse positive, space negative).
 struct Timings {
     long carrierHz = 0;

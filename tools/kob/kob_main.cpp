@@ -1,11 +1,14 @@
 // kob: the KOB-1 from the command line. List devices, send, listen, learn,
 // compare and hash codes, draw a code's timing, upgrade the firmware.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -17,43 +20,23 @@
 
 #include "code_commands.h"
 #include "console.h"
+#include "device_commands.h"
 #include "event_queue.h"
 #include "ir_code.h"
 #include "koblib.h"
+#include "number_checks.h"
 #include "progress_bar.h"
+#include "session.h"
 #include "simulation.h"
 #include "timing_plot.h"
 
 namespace kob {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The operation failed or timed out (exit code 1).
-struct Failure : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 constexpr const char* kExitCodes =
     "Exit codes: 0 success; 1 the operation failed or timed out; 2 a usage error (bad option, "
-    "a code that holds no words, a file that cannot be read). Failures print one line on "
-    "standard error.";
-
-struct Options {
-    std::string serial;
-    double wait = 1;
-    double timeout = 10;
-};
-
-Clock::time_point after(double seconds) {
-    return Clock::now() + std::chrono::microseconds(static_cast<long long>(seconds * 1e6));
-}
-
-std::string seconds(double s) {
-    std::ostringstream text;
-    text << s << " s";
-    return text.str();
-}
+    "a code that is not what it claims, a file that cannot be read); 130 interrupted (Ctrl-C). "
+    "Failures print one line on standard error.";
 
 std::string hex4(std::uint32_t word) {
     char text[16];
@@ -83,17 +66,6 @@ std::vector<std::string> split(const std::string& text) {
     return parts;
 }
 
-std::vector<std::string> deviceSerials() {
-    // Again when a device arrived between asking for the size and the text.
-    for (;;) {
-        const unsigned int size = kob_list(nullptr, 0);
-        std::string text(size, '\0');
-        if (kob_list(&text[0], size) > size) continue;
-        text.resize(std::strlen(text.c_str()));
-        return split(text);
-    }
-}
-
 std::vector<std::string> portNames(Simulation& sim) {
     std::string text;
     // Again when a port appeared between asking for the length and the text.
@@ -109,82 +81,29 @@ std::vector<std::string> portNames(Simulation& sim) {
     return ports;
 }
 
-std::atomic<bool> interrupted{false};
-
 void onInterrupt(int) {
     interrupted = true;
 }
 
-// The library, open while this lives; events that a wait sets aside come
-// back before the queue's.
-class Session {
-  public:
-    Session(Simulation& sim) : sim_(sim) {
-        sim_.prepare();
-        EventQueue::openLibrary();
-        sim_.start();
+// During an upgrade Ctrl-C does not stop it: a cut-off upgrade leaves the
+// device without firmware.
+void onUpgradeInterrupt(int) {
+    static const char text[] =
+        "\nkob: the upgrade goes on to a safe end (stopping it now would leave the device "
+        "without firmware)\n";
+    if (write(2, text, sizeof text - 1) < 0) {
+        // Nothing else can be done inside a signal handler.
     }
-    ~Session() {
-        sim_.stop();
-        kob_close();
-    }
-
-    bool next(Event& event, Clock::time_point deadline) {
-        if (!held_.empty()) {
-            event = std::move(held_.front());
-            held_.erase(held_.begin());
-            return true;
-        }
-        // Short waits so that Ctrl-C is seen at once.
-        while (!interrupted) {
-            const auto slice = std::min(deadline, Clock::now() + std::chrono::milliseconds(100));
-            if (EventQueue::instance().pop(event, slice)) return true;
-            if (Clock::now() >= deadline) return false;
-        }
-        return false;
-    }
-
-    // The devices, once they have arrived: the list is taken when it is not
-    // empty and no device arrived for a moment, at the latest at the deadline.
-    std::vector<std::string> devices(double waitSeconds) {
-        const auto deadline = after(waitSeconds);
-        auto quietFrom = Clock::now();
-        for (Event event; !interrupted;) {
-            const auto now = Clock::now();
-            if (now >= deadline) break;
-            if (!deviceSerials().empty() && now - quietFrom >= std::chrono::milliseconds(150))
-                break;
-            const auto until = std::min(deadline, now + std::chrono::milliseconds(50));
-            if (!EventQueue::instance().pop(event, until)) continue;
-            if (event.kind == Event::kStatus && event.values[0] == 0) quietFrom = Clock::now();
-            held_.push_back(std::move(event));
-        }
-        return deviceSerials();
-    }
-
-    // The one device a command for a single device goes to.
-    std::string oneDevice(const std::string& serial, double waitSeconds) {
-        const auto serials = devices(waitSeconds);
-        if (!serial.empty()) {
-            for (const auto& s : serials)
-                if (s == serial) return s;
-            throw Failure("no device " + serial);
-        }
-        if (serials.empty()) throw Failure("no device");
-        if (serials.size() > 1) throw UsageError("several devices: choose one with --serial");
-        return serials.front();
-    }
-
-  private:
-    Simulation& sim_;
-    std::vector<Event> held_;
-};
+}
 
 // ---- subcommands ---------------------------------------------------
 
 int runList(Simulation& sim, const Options& o, bool json) {
     Session session(sim);
-    const auto serials = session.devices(o.wait);
+    auto serials = session.devices(o.wait);
+    if (!o.serial.empty()) serials = session.targets(o.serial, 0);
+    if (serials.empty())
+        std::fprintf(stderr, "kob: no devices (waited %s)\n", seconds(o.wait).c_str());
     nlohmann::json all = nlohmann::json::array();
     for (const auto& serial : serials) {
         const unsigned int version = kob_version(serial.c_str());
@@ -193,9 +112,9 @@ int runList(Simulation& sim, const Options& o, bool json) {
         if (json)
             all.push_back({{"serial", serial}, {"version", version}, {"version_text", text}});
         else
-            std::printf("%s %s\n", serial.c_str(), text);
+            std::fprintf(toolOut(), "%s %s\n", serial.c_str(), text);
     }
-    if (json) std::printf("%s\n", all.dump().c_str());
+    if (json) std::fprintf(toolOut(), "%s\n", all.dump().c_str());
     return 0;
 }
 
@@ -208,17 +127,9 @@ struct SendArgs {
 
 int runSend(Simulation& sim, const Options& o, const SendArgs& a) {
     std::string text;
-    if (!a.stop) {
-        text = loadCodeText(a.code);
-    }
+    if (!a.stop) text = wordText(loadCode(a.code));
     Session session(sim);
-    auto targets = session.devices(o.wait);
-    if (!o.serial.empty()) {
-        if (std::find(targets.begin(), targets.end(), o.serial) == targets.end())
-            throw Failure("no device " + o.serial);
-        targets = {o.serial};
-    }
-    if (targets.empty()) throw Failure("no device");
+    const auto targets = session.targets(o.serial, o.wait);
     if (a.stop) {
         kob_stopCCF(o.serial.c_str());
         return 0;
@@ -230,10 +141,13 @@ int runSend(Simulation& sim, const Options& o, const SendArgs& a) {
     int result = 0;
     for (Event event; !waiting.empty() && session.next(event, deadline);) {
         if (event.kind != Event::kIRSent || !waiting.erase(event.serial)) continue;
-        std::printf("%s IR Sent: %ld\n", event.serial.c_str(), event.values[0]);
+        std::fprintf(toolOut(), "%s IR Sent: %ld\n", event.serial.c_str(), event.values[0]);
         if (event.values[0] != 0) result = 1;
     }
-    if (interrupted) return 0;
+    if (interrupted) {
+        kob_stopCCF(o.serial.c_str());
+        throw Interrupted("the send was stopped before every device said \"IR Sent\"");
+    }
     if (!waiting.empty())
         throw Failure("no \"IR Sent\" from " + *waiting.begin() + " within " + seconds(o.timeout));
     return result;
@@ -298,16 +212,28 @@ void printEvent(const Event& e, bool json) {
                     std::to_string(e.values[1]) + " " + std::to_string(hz) + " Hz";
             break;
         }
+        case Event::kWakeupInfo: {
+            std::vector<std::uint32_t> bytes = e.words;
+            j.update({{"event", "wakeup_info"}, {"header", e.values[0]}, {"bytes", bytes}});
+            char header[8];
+            std::snprintf(header, sizeof header, "%02lX", e.values[0] & 0xFF);
+            line += std::string(" wake ") + header;
+            for (const auto byte : bytes) {
+                std::snprintf(header, sizeof header, " %02X", static_cast<unsigned>(byte & 0xFF));
+                line += header;
+            }
+            break;
+        }
         default:
             return;
     }
-    std::printf("%s\n", json ? j.dump().c_str() : line.c_str());
-    std::fflush(stdout);
+    std::fprintf(toolOut(), "%s\n", json ? j.dump().c_str() : line.c_str());
+    std::fflush(toolOut());
 }
 
 int runListen(Simulation& sim, const Options& o, const ListenArgs& a) {
     Session session(sim);
-    session.devices(o.wait);
+    session.targets(o.serial, o.wait);
     const char* serial = o.serial.c_str();
     if (a.raw) kob_raw_learn_start(serial);
     if (a.all) kob_modulation(serial, 1);
@@ -344,8 +270,6 @@ int runLearn(Simulation& sim, const Options& o, const LearnArgs& a) {
     int progress = 0, frames = 0, measurements = 0, alike = 0;
     std::map<std::string, int> shapes;  // frames of each digest
     {
-        // The learner prints its measurements to standard output.
-        const DivertedStdout quiet(!stderrIsTerminal());
         ProgressBar bar("learning");
         bar.update(0, "waiting for frames");
         kob_learnCCF(target.c_str(), 1, a.frequency);
@@ -364,12 +288,16 @@ int runLearn(Simulation& sim, const Options& o, const LearnArgs& a) {
             } else {
                 continue;
             }
-            bar.update(progress, std::to_string(frames) + " frames, " +
-                                     std::to_string(measurements) + " carrier measurements");
+            bar.update(progress,
+                       std::to_string(frames) + (frames == 1 ? " frame, " : " frames, ") +
+                           std::to_string(measurements) +
+                           (measurements == 1 ? " carrier measurement" : " carrier measurements"));
         }
         if (code.empty()) kob_learnCCF(target.c_str(), 0, 0);
     }
-    if (interrupted) return 0;
+    if (interrupted)
+        throw Interrupted("learning stopped at " + std::to_string(progress) + " % (" +
+                          std::to_string(frames) + " frames heard)");
     if (!code.empty()) std::fprintf(stderr, "learned: %s\n", learnedProtocolText(code).c_str());
     if (code.empty()) {
         std::string lacked;
@@ -383,7 +311,7 @@ int runLearn(Simulation& sim, const Options& o, const LearnArgs& a) {
                       std::to_string(progress) + " %: it lacked " + lacked);
     }
     if (a.output.empty()) {
-        std::printf("%s\n", code.c_str());
+        std::fprintf(toolOut(), "%s\n", code.c_str());
         return 0;
     }
     std::ofstream out(a.output, std::ios::binary);
@@ -392,15 +320,14 @@ int runLearn(Simulation& sim, const Options& o, const LearnArgs& a) {
 }
 
 int runCompare(const std::string& first, const std::string& second) {
-    const std::string a = loadText(first), b = loadText(second);
-    if (readWords(a).empty() || readWords(b).empty()) throw UsageError("no words in a code");
+    const std::string a = wordText(loadCode(first)), b = wordText(loadCode(second));
     const bool equal = kob_ir_compare(a.c_str(), b.c_str()) != 0;
-    std::printf("%s\n", equal ? "equal" : "different");
+    std::fprintf(toolOut(), "%s\n", equal ? "equal" : "different");
     return equal ? 0 : 1;
 }
 
 int runHash(const std::string& words) {
-    std::printf("%s\n", digest(loadWords(words)).c_str());
+    std::fprintf(toolOut(), "%s\n", digest(loadReceived(words)).c_str());
     return 0;
 }
 
@@ -411,10 +338,9 @@ struct PlotArgs {
 };
 
 int runPlot(const PlotArgs& a) {
+    const auto words = a.words ? loadReceived(a.code) : loadCode(a.code);
     std::string svg;
     if (a.words) {
-        const auto words = loadWords(a.code);
-        if (words.size() < 2) throw UsageError("no pulses after the leading silence");
         long gapUs = 0;
         const auto pulses = magnitudes(frameTimings(words, &gapUs));
         TimingPlot plot("Received words: " + std::to_string(pulses.size()) + " pulses after " +
@@ -422,7 +348,6 @@ int runPlot(const PlotArgs& a) {
         plot.addSequence("frame", pulses);
         svg = plot.svg();
     } else {
-        const auto words = loadWords(loadCodeText(a.code));
         const Timings code = parseCCF(words);
         char title[160];
         std::snprintf(title, sizeof title,
@@ -437,6 +362,12 @@ int runPlot(const PlotArgs& a) {
             plot.addSequence("repeat (" + std::to_string(code.repeat.size() / 2) + ")",
                              magnitudes(code.repeat));
         svg = plot.svg();
+    }
+    if (a.output == "-") {
+        if (std::fwrite(svg.data(), 1, svg.size(), toolOut()) != svg.size() ||
+            std::fflush(toolOut()) != 0)
+            throw Failure("cannot write the plot to standard output");
+        return 0;
     }
     std::ofstream out(a.output, std::ios::binary);
     if (!(out << svg) || !out.flush()) throw Failure("cannot write " + a.output);
@@ -484,26 +415,33 @@ void KOB_CALL onUpgradeProgress(int phase, int percent) {
 std::string portOrDefault(Simulation& sim, const std::string& port) {
     if (!port.empty()) return port;
     const std::string fallback = sim.defaultPort();
-    if (fallback.empty()) throw UsageError("PORT is required");
+    if (fallback.empty())
+        throw UsageError("the bootloader's PORT is missing: kob upgrade PORT FILE");
     return fallback;
 }
 
 int runUpgrade(Simulation& sim, std::string port, const std::string& file) {
     if (!std::ifstream(file, std::ios::binary)) throw UsageError("cannot read " + file);
     port = portOrDefault(sim, port);
+    const auto previous = std::signal(SIGINT, onUpgradeInterrupt);
     const int result = kob_upgrade(port.c_str(), file.c_str(), onUpgradeProgress);
+    std::signal(SIGINT, previous);
     upgradeBar.reset();
+    if (result == KOB_UPGRADE_QUERY_FAILED || result == KOB_UPGRADE_ANSWER_FAILED ||
+        result == KOB_UPGRADE_NO_BLOCKS)
+        throw Failure("no bootloader answered on " + port + " (" + std::to_string(result) + ": " +
+                      upgradeMessage(result) + ")");
     if (result != KOB_UPGRADE_OK)
         throw Failure("upgrade through " + port + " failed (" + std::to_string(result) +
                       "): " + upgradeMessage(result));
-    std::printf("%s\n", upgradeMessage(result));
+    std::fprintf(toolOut(), "%s\n", upgradeMessage(result));
     return 0;
 }
 
 int runProbe(Simulation& sim, std::string port) {
     port = portOrDefault(sim, port);
     if (kob_upgrade_is_kob(port.c_str()) != 0) throw Failure("no bootloader on " + port);
-    std::printf("bootloader on %s\n", port.c_str());
+    std::fprintf(toolOut(), "bootloader on %s\n", port.c_str());
     return 0;
 }
 
@@ -517,7 +455,7 @@ int runBootloader(Simulation& sim, const Options& o) {
     while (!interrupted) {
         for (const auto& port : portNames(sim))
             if (std::find(before.begin(), before.end(), port) == before.end()) {
-                std::printf("%s\n", port.c_str());
+                std::fprintf(toolOut(), "%s\n", port.c_str());
                 return 0;
             }
         if (Clock::now() >= deadline) break;
@@ -527,6 +465,11 @@ int runBootloader(Simulation& sim, const Options& o) {
 }
 
 }  // namespace
+
+void printDeviceEvent(const Event& e, bool json) {
+    printEvent(e, json);
+}
+
 }  // namespace kob
 
 int main(int argc, char** argv) {
@@ -540,14 +483,14 @@ int main(int argc, char** argv) {
     Options o;
     app.add_option("--serial", o.serial, "the device's serial; \"\" (default) means all devices");
     app.add_option("--wait", o.wait, "seconds to wait for devices to arrive (default 1)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(secondsFrom(0, 3600));
     Simulation sim;
     sim.addOptions(app);
     std::function<int()> run;
 
     bool json = false;
     auto* list = app.add_subcommand("list", "serial and version of each device");
-    list->add_flag("--json", json, "one JSON array of {serial, version}");
+    list->add_flag("--json", json, "one JSON array of {serial, version}; --serial picks one");
     list->callback([&] { run = [&] { return runList(sim, o, json); }; });
 
     SendArgs send;
@@ -555,10 +498,11 @@ int main(int argc, char** argv) {
     sendCmd->add_option("CODE", send.code,
                         "the code, @FILE, or PROTOCOL:DEVICE[:SUBDEVICE]:FUNCTION (nec:4:8)");
     sendCmd->add_option("--emitters", send.emitters, "bitmask of the emitters (default 1)")
-        ->check(CLI::Range(1, 255));
+        ->check(wholeFrom(1, 255));
     sendCmd->add_option("--repeat", send.repeat, "repeats of the repeat sequence (default 0)")
-        ->check(CLI::Range(0, 255));
-    sendCmd->add_option("--timeout", o.timeout, "seconds to wait for \"IR Sent\" (default 10)");
+        ->check(wholeFrom(0, 255));
+    sendCmd->add_option("--timeout", o.timeout, "seconds to wait for \"IR Sent\" (default 10)")
+        ->check(secondsFrom(0, 86400, false));
     sendCmd->add_flag("--stop", send.stop, "stop the transmission on the air instead");
     sendCmd->callback([&] {
         if (send.code.empty() && !send.stop) throw CLI::ValidationError("CODE", "CODE is required");
@@ -572,20 +516,23 @@ int main(int argc, char** argv) {
         "reading (Ctrl-C stops)");
     listenCmd->add_flag("--raw", listen.raw, "raw learning data instead of frames");
     listenCmd->add_flag("--json", listen.json, "one JSON object per line");
-    listenCmd->add_flag("--all", listen.all, "also button, digital I/O and carrier events");
+    listenCmd->add_flag("--all", listen.all,
+                        "also the device's buttons, digital I/O and carrier measurements");
     listenCmd
         ->add_option("--count", listen.count, "stop after N frames (exit 1 if they do not come)")
-        ->check(CLI::PositiveNumber);
+        ->check(wholeFrom(1, 1000000));
     listenCmd->add_option("--timeout", listen.timeout, "stop after S seconds")
-        ->check(CLI::PositiveNumber);
+        ->check(secondsFrom(0, 86400, false));
     listenCmd->callback([&] { run = [&] { return runListen(sim, o, listen); }; });
 
     LearnArgs learn;
     auto* learnCmd = app.add_subcommand("learn", "learn a code, with a progress bar");
-    learnCmd->add_option("--frequency", learn.frequency, "carrier in Hz (default: measured)")
-        ->check(CLI::NonNegativeNumber);
+    learnCmd
+        ->add_option("--frequency", learn.frequency,
+                     "carrier in Hz, 10000 to 500000 (default: measured)")
+        ->check(wholeFrom(10000, 500000, "Hz"));
     learnCmd->add_option("--timeout", learn.timeout, "seconds until giving up (default 30)")
-        ->check(CLI::PositiveNumber);
+        ->check(secondsFrom(0, 86400, false));
     learnCmd->add_option("-o,--output", learn.output,
                          "write the code to FILE (else standard output)");
     learnCmd->callback([&] { run = [&] { return runLearn(sim, o, learn); }; });
@@ -606,7 +553,8 @@ int main(int argc, char** argv) {
     plotCmd
         ->add_option("CODE", plot.code, "the code, @FILE, or PROTOCOL:DEVICE[:SUBDEVICE]:FUNCTION")
         ->required();
-    plotCmd->add_option("-o,--output", plot.output, "the SVG file to write")->required();
+    plotCmd->add_option("-o,--output", plot.output, "the SVG file to write (- for standard output)")
+        ->required();
     plotCmd->add_flag("--words", plot.words, "the code is received words (4 us ticks), not CCF");
     plotCmd->callback([&] { run = [&] { return runPlot(plot); }; });
 
@@ -617,7 +565,7 @@ int main(int argc, char** argv) {
         run = [&] {
             sim.defaultPort();
             for (const auto& port : portNames(sim))
-                std::printf("%s\n", port.c_str());
+                std::fprintf(toolOut(), "%s\n", port.c_str());
             return 0;
         };
     });
@@ -629,7 +577,19 @@ int main(int argc, char** argv) {
     upgrade->callback([&] {
         // With one argument it is the file (kob-sim supplies the port).
         if (file.empty()) std::swap(port, file);
-        if (file.empty()) throw CLI::ValidationError("FILE", "FILE is required");
+        if (file.empty())
+            throw CLI::ValidationError("FILE",
+                                       "the firmware FILE is missing: kob upgrade PORT FILE");
+        // One argument and no port to default to: say which one is missing.
+        if (port.empty() && sim.defaultPort().empty()) {
+            std::error_code error;
+            const bool firmware = std::filesystem::is_regular_file(file, error);
+            if (!firmware) std::swap(port, file);
+            throw CLI::ValidationError(firmware ? "PORT" : "FILE",
+                                       std::string(firmware ? "the bootloader's PORT is missing"
+                                                            : "the firmware FILE is missing") +
+                                           ": kob upgrade PORT FILE");
+        }
         run = [&] { return runUpgrade(sim, port, file); };
     });
 
@@ -639,7 +599,9 @@ int main(int argc, char** argv) {
 
     auto* bootloader = app.add_subcommand(
         "bootloader", "start the device's bootloader and print the port that appears");
-    bootloader->add_option("--timeout", o.timeout, "seconds to wait for the port (default 10)");
+    bootloader->add_option("--timeout", o.timeout, "seconds to wait for the port (default 10)")
+        ->check(secondsFrom(0, 86400, false));
+    addDeviceCommands(app, sim, o, run);
     bootloader->callback([&] { run = [&] { return runBootloader(sim, o); }; });
 
     try {
@@ -651,8 +613,15 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+    // The library's own lines must not mix with the results.
+    separateStdout();
     try {
-        return run();
+        const int status = run();
+        std::fflush(toolOut());
+        return status;
+    } catch (const Interrupted& e) {
+        std::fprintf(stderr, "kob: interrupted: %s\n", e.what());
+        return 130;
     } catch (const UsageError& e) {
         std::fprintf(stderr, "kob: %s\n", e.what());
         return 2;

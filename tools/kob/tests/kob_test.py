@@ -9,6 +9,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -50,17 +51,73 @@ class Kob(unittest.TestCase):
             lines = result.stderr.strip().splitlines()
             self.assertEqual([l for l in lines if l.startswith("kob:")], lines[-1:], args)
 
-    def test_usage_errors_exit_2(self):
+    def test_bad_invocations(self):
+        """Every bad invocation: its exit status, a fragment of its one
+        message, and a message a user can read (no 300-digit numbers)."""
         empty = self.path("empty.txt")
         open(empty, "w").close()
-        for args in (["frobnicate"], ["list", "--bogus"], ["send"], ["send", "xyz"],
-                     ["send", "@" + self.path("missing")], ["hash", "@" + empty],
-                     ["compare", self.code, "@" + self.path("missing")],
-                     ["plot", "0000 006E", "-o", self.path("x.svg")],
-                     ["--sim-devices", "200", "list"], ["listen", "--count", "0"],
-                     ["send", self.code, "--emitters", "0"], ["--sim-remote", "zz", "listen"],
-                     ["upgrade", "somewhere", self.path("missing.hex")], ["upgrade"],
-                     ["encode", "nec", "4"], ["encode", "nec", "4", "0x1FF"],
+        noise = self.path("noise.bin")
+        with open(noise, "wb") as f:
+            f.write(os.urandom(4096))
+        huge = self.path("huge.txt")
+        with open(huge, "w") as f:  # a real code's words, far too many of them
+            f.write("0000 006D 0000 1388 " + "0015 0015 " * 5000)
+        hexfile = self.path("fw-stub.hex")
+        with open(hexfile, "w") as f:
+            f.write(":00000001FF\n")
+        long_code = " ".join("%04X" % w for w in [0, 0x6D, 0, 200] + [0x15] * 400)
+        table = [
+            (["frobnicate"], 2, ""), (["list", "--bogus"], 2, ""), (["send"], 2, "CODE"),
+            (["send", "xyz"], 2, "not 4 hexadecimal digits"),
+            (["send", "@" + self.path("missing")], 2, "cannot read"),
+            (["send", "@" + noise], 2, "not 4 hexadecimal digits"),
+            (["send", "@/bin/ls"], 2, "larger than any code"),
+            (["send", "@" + huge], 2, "larger than any code"),
+            (["send", long_code], 2, "more than 256 words"),
+            (["send", "0000 006D 0044 0000 0015 0015 0015 0015"], 2, "header says 68 pairs"),
+            (["send", "0000 006D 0000 0000 0015 0015"], 2, "header says 0 pairs"),
+            (["send", "0000 0000 0001 0000 0015 0015"], 2, "frequency word is 0"),
+            (["send", "0123 006D 0001 0000 0015 0015"], 2, "format word 0123"),
+            (["send", self.code + " 0015"], 2, "but the code holds"),
+            (["plot", "@/bin/ls", "-o", self.path("x.svg")], 2, "larger than any code"),
+            (["plot", "0000 006E", "-o", self.path("x.svg")], 2, "starts with 4 words"),
+            (["plot", "--words", "FFFF", "-o", self.path("x.svg")], 2, "at least one pulse"),
+            (["hash", "@" + empty], 2, "no words"), (["hash", "0000"], 2, "at least one pulse"),
+            (["hash", "12 34"], 2, "not 4 hexadecimal digits"),
+            (["compare", self.code, "@" + self.path("missing")], 2, "cannot read"),
+            (["compare", self.code, "0000 006D 0002 0000 0015 0015"], 2, "but the code holds"),
+            (["--sim-devices", "200", "list"], 2, ""), (["listen", "--count", "0"], 2, ""),
+            (["send", self.code, "--emitters", "0"], 2, "from 1 to 255"),
+            (["--sim-remote", "zz", "listen"], 2, ""),
+            (["upgrade", "somewhere", self.path("missing.hex")], 2, "cannot read"),
+            (["upgrade"], 2, "FILE is missing"), (["upgrade", "/dev/ttyS0"], 2, "FILE is missing"),
+            (["upgrade", hexfile], 2, "PORT is missing"),
+            (["upgrade", "/dev/null", hexfile], 1, "no bootloader answered on /dev/null"),
+            (["learn", "--frequency", "1"], 2, "10000 to 500000 Hz"),
+            (["learn", "--frequency", "100"], 2, "10000 to 500000 Hz"),
+            (["learn", "--frequency", "2147483647"], 2, "10000 to 500000 Hz"),
+            (["learn", "--frequency", "600000"], 2, "10000 to 500000 Hz"),
+            (["--wait", "-1", "list"], 2, "from 0 to 3600"),
+            (["io", "256", "1"], 2, "0 to 255"), (["wake", "program", "zz"], 2, "hexadecimal"),
+            (["wake", "program", "0" * 512], 2, "at most 255"), (["wake"], 2, ""),
+            (["--serial", "NOPE", "listen"], 1, "no device NOPE"),
+            (["--serial", "NOPE", "list"], 1, "no device NOPE"),
+            (["--serial", "NOPE", "send", self.code], 1, "no device NOPE"),
+            (["--serial", "NOPE", "learn"], 1, "no device NOPE"),
+            (["--serial", "NOPE", "carrier"], 1, "no device NOPE"),
+            (["--serial", "NOPE", "raw-learn"], 1, "no device NOPE"),
+            (["--serial", "NOPE", "io", "1", "2"], 1, "no device NOPE"),
+            (["--serial", "NOPE", "blink"], 1, "no device NOPE"),
+            (["--serial", "NOPE", "wake", "info"], 1, "no device NOPE"),
+            (["--serial", "NOPE", "bootloader"], 1, "no device NOPE"),
+            (["--sim-devices", "0", "send", self.code], 1, "no device attached"),
+            (["carrier", "--timeout", "0.3"], 1, "no carrier measurement"),
+        ]
+        for option in ("1e10", "inf", "nan", "-1", "0", "x"):
+            table.append((["send", self.code, "--timeout", option], 2, "at most 86400"))
+            table.append((["listen", "--timeout", option], 2, "at most 86400"))
+            table.append((["learn", "--timeout", option], 2, "at most 86400"))
+        for args in (["encode", "nec", "4"], ["encode", "nec", "4", "0x1FF"],
                      ["encode", "nec", "4", "8", "9", "10"], ["encode", "nosuch", "1", "2"],
                      ["encode", "nec", "four", "8"], ["encode", "nec", "4", "-8"],
                      ["decode"], ["decode", "0000 006E", "--timings", "+9000"],
@@ -68,12 +125,19 @@ class Kob(unittest.TestCase):
                      ["decode", "--timings", "x"], ["decode", "--words"],
                      ["send", "nec:4:999"], ["send", "nosuch:1:2"], ["send", "nec:4"],
                      ["send", "nec:4:8:9:10"], ["--sim-remote", "nec:4:0x100", "listen"]):
-            with self.subTest(args=args):
-                self.assertExit(kob(*args), 2, args)
+            table.append((args, 2, ""))
+        for args, status, fragment in table:
+            with self.subTest(args=[a[:40] for a in args]):
+                result = kob(*args)
+                self.assertExit(result, status, args)
+                self.assertIn(fragment, result.stderr)
+                self.assertEqual(result.stdout, "")
+                self.assertLess(max(map(len, result.stderr.splitlines())), 200, result.stderr)
 
     def test_help_documents_exit_codes(self):
         for sub in ([], ["list"], ["send"], ["listen"], ["learn"], ["compare"], ["hash"],
-                    ["plot"], ["ports"], ["upgrade"], ["probe"], ["bootloader"], ["decode"],
+                    ["plot"], ["ports"], ["upgrade"], ["probe"], ["bootloader"], ["io"],
+                    ["blink"], ["carrier"], ["raw-learn"], ["wake"], ["decode"],
                     ["encode"], ["protocols"]):
             with self.subTest(sub=sub):
                 result = kob(*sub, "--help")
@@ -87,6 +151,7 @@ class Kob(unittest.TestCase):
                 self.assertExit(listed, 0, n)
                 serials = [d["serial"] for d in json.loads(listed.stdout)]
                 self.assertEqual(len(set(serials)), n)
+                self.assertEqual("no devices" in listed.stderr, n == 0)
                 sent = kob("--sim-devices", str(n), "send", "@" + CODE)
                 self.assertExit(sent, 0 if n else 1, n)
                 self.assertEqual(sorted(re.findall(r"^(\S+) IR Sent: 0$", sent.stdout, re.M)),
@@ -120,6 +185,90 @@ class Kob(unittest.TestCase):
         self.assertTrue(p.stdout.readline())
         p.send_signal(signal.SIGINT)
         self.assertEqual(p.wait(TIMEOUT), 0)
+
+    def test_ctrl_c_stops_learn_and_send_with_130(self):
+        def catches_sigint(pid):
+            with open("/proc/%d/status" % pid) as f:
+                caught = re.search(r"^SigCgt:\s*([0-9a-f]+)$", f.read(), re.M)
+            return caught and int(caught.group(1), 16) & (1 << (signal.SIGINT - 1))
+
+        # A send repeated 255 times is on the air for half a minute.
+        for args, said in ((["learn"], "learning stopped"),
+                           (["send", "--repeat", "255", "@" + CODE], "")):
+            with self.subTest(args=args):
+                p = subprocess.Popen([KOB, "--sim-remote", "@" + CODE, *args],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                # Interrupted once it is under way: learning has shown its
+                # first progress line; the send has its Ctrl-C handler.
+                if args[0] == "learn":
+                    self.assertIn("learning", p.stderr.readline())
+                else:
+                    end = time.monotonic() + TIMEOUT
+                    while not catches_sigint(p.pid) and time.monotonic() < end:
+                        time.sleep(0.01)
+                p.send_signal(signal.SIGINT)
+                out, err = p.communicate(timeout=TIMEOUT)
+                self.assertEqual(p.returncode, 130, err)
+                self.assertIn("kob: interrupted: " + said, err)
+                self.assertEqual(out, "")
+
+    def test_learn_to_standard_output_holds_only_the_code(self):
+        for args in ([], ["--frequency", "38000"]):
+            with self.subTest(args=args):
+                result = kob("--sim-remote", "@" + CODE, "learn", *args)
+                self.assertExit(result, 0, args)
+                lines = result.stdout.splitlines()
+                self.assertEqual(len(lines), 1, result.stdout)
+                self.assertRegex(lines[0], r"^0000( [0-9A-F]{4})+$")
+                self.assertExit(kob("send", lines[0]), 0, "the learned code is a code")
+
+    def test_device_commands(self):
+        io = kob("io", "3", "7", "--json")
+        self.assertExit(io, 0, "io")
+        self.assertEqual(json.loads(io.stdout)["values"], [3, 7])
+        carrier = kob("--sim-remote", "@" + CODE, "carrier", "--count", "2")
+        self.assertExit(carrier, 0, "carrier")
+        hz = [int(h) for h in re.findall(r"^SIM-0001 modulation \d+ \d+ (\d+) Hz$",
+                                          carrier.stdout, re.M)]
+        self.assertEqual(len(hz), 2)
+        for f in hz:  # the carrier the code's frequency word stands for
+            self.assertAlmostEqual(f, 0x400000 / self.words[1], delta=0.01 * f)
+        raw = kob("--sim-remote", "@" + CODE, "raw-learn", "--json")
+        self.assertExit(raw, 0, "raw-learn")
+        self.assertEqual(json.loads(raw.stdout)["event"], "raw")
+        info = kob("wake", "info", "--json")
+        self.assertExit(info, 0, "wake info")
+        self.assertEqual(json.loads(info.stdout)["event"], "wakeup_info")
+        for args in (["blink"], ["blink", "9"], ["wake", "enable"], ["wake", "disable"],
+                     ["wake", "program", "01 02 ff", "--flag", "1"]):
+            with self.subTest(args=args):
+                done = kob(*args)
+                self.assertExit(done, 0, args)
+                self.assertEqual(done.stdout, "")
+        self.assertIn("buttons", kob("listen", "--help").stdout)
+
+    def test_readme_examples(self):
+        """Every kob-sim line of the README, run in a directory that holds
+        its files (code.txt, firmware.hex)."""
+        readme = os.path.join(os.path.dirname(__file__), "..", "..", "..", "README.md")
+        lines = [l.split("#")[0].strip() for l in open(readme).read().splitlines()
+                 if l.startswith("    kob-sim ")]
+        self.assertGreaterEqual(len(lines), 5)
+        work = tempfile.mkdtemp(dir=self.dir)
+        shutil.copy(CODE, os.path.join(work, "code.txt"))
+        with open(os.path.join(work, "firmware.hex"), "w") as f:  # 16 bytes, then the end
+            data = bytes(range(16))
+            f.write(":10000000%s%02X\n:00000001FF\n" % (data.hex().upper(),
+                                                      (-(16 + sum(data))) & 0xFF))
+        env = dict(os.environ, PATH=os.path.dirname(os.path.abspath(KOB)) + os.pathsep +
+                   os.environ["PATH"])
+        for line in lines:
+            with self.subTest(line=line):
+                done = subprocess.run(line, shell=True, cwd=work, env=env, capture_output=True,
+                                      text=True, timeout=TIMEOUT)
+                self.assertEqual(done.returncode, 0, (line, done.stderr))
+        self.assertEqual(len(open(os.path.join(work, "code2.txt")).read().splitlines()), 1)
+        ET.parse(os.path.join(work, "code.svg"))
 
     def test_learn_gives_the_repeated_frame(self):
         out = self.path("learned.txt")
@@ -173,7 +322,7 @@ class Kob(unittest.TestCase):
         ws = self.words
         jitter = ws[:5] + [v + v // 10 for v in ws[5:]]
         for b, same in ((ws, True), (jitter, True), (ws[:5] + [ws[5] * 2] + ws[6:], False),
-                        (ws[:-2], False)):
+                        (ws[:3] + [ws[3] - 1] + ws[4:-2], False)):
             with self.subTest(same=same, length=len(b)):
                 result = kob("compare", text(ws), text(b))
                 self.assertEqual((result.stdout.strip(), result.returncode),
@@ -212,6 +361,13 @@ class Kob(unittest.TestCase):
             self.assertAlmostEqual(got, w * period, delta=0.5)  # whole microseconds
         pulses = self.plotted("--words", " ".join("%04X" % w for w in RECEIVED))
         self.assertEqual(pulses, [4.0 * w for w in RECEIVED[1:]])
+        # "-o -" is standard output, the same document as a file.
+        to_file = self.path("plot.svg")
+        self.assertExit(kob("plot", "@" + CODE, "-o", to_file), 0, "file")
+        to_stdout = kob("plot", "@" + CODE, "-o", "-")
+        self.assertExit(to_stdout, 0, "stdout")
+        self.assertEqual(to_stdout.stdout, open(to_file).read())
+        self.assertFalse(os.path.exists("-"))
 
     # ---- protocols ----------------------------------------------------
 
@@ -350,6 +506,16 @@ class Kob(unittest.TestCase):
         self.assertExit(done, 0, "upgrade")
         for phase in ("write", "verify"):
             self.assertRegex(done.stderr, r"(?m)^%s\s+100 %%$" % phase)
+        self.assertEqual(done.stdout, "firmware written, verified and started\n")
+        # Ctrl-C during the upgrade: it is said to go on, and it does.
+        p = subprocess.Popen([KOB, "--sim-bootloader", "upgrade", hexfile],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.assertIn("write", p.stderr.readline())
+        p.send_signal(signal.SIGINT)
+        out, err = p.communicate(timeout=TIMEOUT)
+        self.assertEqual(p.returncode, 0, err)
+        self.assertIn("the upgrade goes on to a safe end", err)
+        self.assertEqual(out, "firmware written, verified and started\n")
         self.assertExit(kob("upgrade", self.path("no-port"), hexfile), 1, "no port")
         self.assertExit(kob("probe", self.path("no-port")), 1, "probe")
         self.assertExit(kob("--sim-bootloader", "probe"), 0, "probe sim")
