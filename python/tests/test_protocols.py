@@ -104,7 +104,7 @@ def test_noise_decodes_to_nothing():
 
 def test_received_frames_carry_their_decode(kob):
     code = koblib.encode("nec", 4, 8)
-    kob.send(code.ccf, SERIAL, repeat=2)
+    kob.send(SERIAL, code.ccf, repeat=2)
     frames = take(kob, lambda e: isinstance(e, koblib.Received), count=4)
     assert frames, "no frame looped back"
     for frame in frames:

@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "console.h"
 #include "ir_code.h"
 
 namespace kob {
@@ -87,12 +88,12 @@ int runDecode(const DecodeArgs& a) {
                 if (!sequence.empty()) j["sequence"] = sequence;
                 all.push_back(j);
             } else {
-                std::printf("%s%s\n", sequence.empty() ? "" : (sequence + ": ").c_str(),
-                            matchText(match).c_str());
+                std::fprintf(toolOut(), "%s%s\n", sequence.empty() ? "" : (sequence + ": ").c_str(),
+                             matchText(match).c_str());
             }
         }
     }
-    if (a.json) std::printf("%s\n", all.dump().c_str());
+    if (a.json) std::fprintf(toolOut(), "%s\n", all.dump().c_str());
     if (!found) throw NothingFound("no protocol matches");
     return 0;
 }
@@ -120,12 +121,12 @@ int runEncode(const EncodeArgs& a) {
                          {"once", code.once},
                          {"repeat", code.repeat},
                          {"ccf", ccf}};
-        std::printf("%s\n", j.dump().c_str());
+        std::fprintf(toolOut(), "%s\n", j.dump().c_str());
     } else if (a.timings) {
-        if (!code.once.empty()) std::printf("%s\n", timingsText(code.once).c_str());
-        if (!code.repeat.empty()) std::printf("%s\n", timingsText(code.repeat).c_str());
+        if (!code.once.empty()) std::fprintf(toolOut(), "%s\n", timingsText(code.once).c_str());
+        if (!code.repeat.empty()) std::fprintf(toolOut(), "%s\n", timingsText(code.repeat).c_str());
     } else {
-        std::printf("%s\n", ccf.c_str());
+        std::fprintf(toolOut(), "%s\n", ccf.c_str());
     }
     return 0;
 }
@@ -156,14 +157,15 @@ int runProtocols(bool json) {
                  {"notes", p->notes ? p->notes : ""}});
             continue;
         }
-        std::printf(
-            "%-12s %6ld Hz  device %-11s subdevice %-9s function %-9s toggle %-5s "
-            "kernel %-10s %s\n",
-            p->name, p->carrier_hz, range(p->device_max).c_str(), range(p->subdevice_max).c_str(),
-            range(p->function_max).c_str(), range(p->toggle_max).c_str(),
-            p->kernel_protocol ? p->kernel_protocol : "-", p->notes ? p->notes : "");
+        std::fprintf(toolOut(),
+                     "%-12s %6ld Hz  device %-11s subdevice %-9s function %-9s toggle %-5s "
+                     "kernel %-10s %s\n",
+                     p->name, p->carrier_hz, range(p->device_max).c_str(),
+                     range(p->subdevice_max).c_str(), range(p->function_max).c_str(),
+                     range(p->toggle_max).c_str(), p->kernel_protocol ? p->kernel_protocol : "-",
+                     p->notes ? p->notes : "");
     }
-    if (json) std::printf("%s\n", all.dump().c_str());
+    if (json) std::fprintf(toolOut(), "%s\n", all.dump().c_str());
     return 0;
 }
 

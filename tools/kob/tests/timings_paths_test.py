@@ -85,7 +85,7 @@ class TimingsPaths(unittest.TestCase):
                     timings = koblib.parse_ccf(ccf)
                     count = (1 if timings.once else 0) + (2 if timings.repeat else 0)
                     before = session.sim.dropped(SERIAL)
-                    session.send(ccf, SERIAL, repeat=1, timeout=30.0)
+                    session.send(SERIAL, ccf, repeat=1, timeout=30.0)
                     got = []
                     for event in session.events(timeout=5.0):
                         if isinstance(event, koblib.Received):
