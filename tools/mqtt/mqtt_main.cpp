@@ -1,10 +1,10 @@
 // kob-mqtt: the KOB-1 transceivers of this machine on an MQTT broker, for
 // home automation. kob-mqtt-sim is the same program over virtual devices.
-#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -39,17 +39,33 @@ struct Ending {
     }
 };
 
+int signalPipe[2] = {-1, -1};
+
+void onStopSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    if (write(signalPipe[1], &byte, 1) < 0) {
+        // Nothing to do in a signal handler: the pipe is full, so a stop is
+        // already on its way.
+    }
+    errno = saved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    // SIGTERM and SIGINT are taken by one thread with sigwait; every other
-    // thread (the library's, libmosquitto's) keeps them blocked.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // SIGTERM, SIGINT and SIGHUP reach a pipe, whatever thread takes them
+    // (the library may have started threads before main), and a thread
+    // reading it ends the bridge.
+    if (pipe(signalPipe) != 0) {
+        std::perror("kob-mqtt: pipe");
+        return 1;
+    }
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int s : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(s, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     kobmqtt::BridgeConfig config;
@@ -73,8 +89,9 @@ int main(int argc, char** argv) {
 
     Ending ending;
     std::thread signals([&] {
-        int received = 0;
-        sigwait(&stopSignals, &received);
+        char byte = 0;
+        while (read(signalPipe[0], &byte, 1) < 0 && errno == EINTR) {
+        }
         ending.finish(0);
     });
     int code = 0;
@@ -95,7 +112,7 @@ int main(int argc, char** argv) {
     }
     // The signal thread may still wait: wake it.
     ending.finish(code);
-    pthread_kill(signals.native_handle(), SIGTERM);
+    onStopSignal(0);
     signals.join();
     if (code == 0) std::fprintf(stderr, "kob-mqtt: stopped\n");
     return code;
