@@ -13,6 +13,8 @@ if [ "$what" = all ]; then
          qemu-system-x86 busybox-static cpio libhidapi-hidraw0
          liblirc-dev lirc)
   pkgs+=(python3 python3-pytest libcli11-dev nlohmann-json3-dev clang libclang-rt-14-dev clang-format ccache)
+  # kob-mqtt and its tests: a real broker, its clients, certificates.
+  pkgs+=(libmosquitto-dev mosquitto mosquitto-clients openssl)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

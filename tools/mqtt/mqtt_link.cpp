@@ -124,6 +124,30 @@ void MqttLink::run() {
         }
         int rc =
             mosquitto_connect(client_, settings_.host.c_str(), settings_.port, settings_.keepalive);
+        // The TLS handshake and the broker's answer come in the loop.
+        while (rc == MOSQ_ERR_SUCCESS) {
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                if (stopping_ || fatal_) break;
+            }
+            rc = mosquitto_loop(client_, 200, 1);
+        }
+        bool everConnected;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            connected_ = false;
+            if (stopping_ || fatal_) return;
+            everConnected = everConnected_;
+            if (sessionUp_) {
+                sessionUp_ = false;
+                lastLogged_ = "connection to the broker at " + where + " lost";
+                logLine(lastLogged_ + " (" + mosquitto_strerror(rc) + "); reconnecting");
+                rc = MOSQ_ERR_SUCCESS;
+            } else if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_REFUSED) {
+                // The broker refused the connection: onConnect said why.
+                rc = MOSQ_ERR_SUCCESS;
+            }
+        }
         if (rc != MOSQ_ERR_SUCCESS) {
             std::string reason =
                 rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
@@ -136,40 +160,16 @@ void MqttLink::run() {
                 reason = "TLS handshake failed (check --cafile, --cert, --key and the host name)" +
                          (detail.empty() ? std::string() : ": " + detail);
             const std::string line = "cannot connect to the broker at " + where + ": " + reason;
-            bool everConnected;
+            const bool fatal = lasting(rc) && !everConnected;
             {
                 std::lock_guard<std::mutex> guard(lock_);
-                everConnected = everConnected_;
-                if (line != lastLogged_)
-                    logLine(line + (lasting(rc) && !everConnected ? "" : "; trying again"));
+                if (line != lastLogged_) logLine(line + (fatal ? "" : "; trying again"));
                 lastLogged_ = line;
+                fatal_ = fatal;
             }
-            if (lasting(rc) && !everConnected) {
-                {
-                    std::lock_guard<std::mutex> guard(lock_);
-                    fatal_ = true;
-                }
+            if (fatal) {
                 fatalHandler_(line);
                 return;
-            }
-            waitBackoff();
-            continue;
-        }
-        while (rc == MOSQ_ERR_SUCCESS) {
-            {
-                std::lock_guard<std::mutex> guard(lock_);
-                if (stopping_ || fatal_) break;
-            }
-            rc = mosquitto_loop(client_, 200, 1);
-        }
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            const bool wasConnected = connected_;
-            connected_ = false;
-            if (stopping_ || fatal_) return;
-            if (wasConnected) {
-                lastLogged_ = "connection to the broker at " + where + " lost";
-                logLine(lastLogged_ + "; reconnecting");
             }
         }
         changed_.notify_all();
@@ -204,6 +204,7 @@ void MqttLink::onConnect(mosquitto* client, void* self, int rc) {
     {
         std::lock_guard<std::mutex> guard(link->lock_);
         link->connected_ = true;
+        link->sessionUp_ = true;
         link->everConnected_ = true;
         link->backoffSeconds_ = 1;
         link->lastLogged_.clear();

@@ -78,6 +78,7 @@ class MqttLink {
     std::condition_variable changed_;
     bool stopping_ = false;
     bool connected_ = false;
+    bool sessionUp_ = false;  // the broker took this connection
     bool everConnected_ = false;
     bool fatal_ = false;
     int backoffSeconds_ = 1;

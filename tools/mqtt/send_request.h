@@ -28,7 +28,7 @@ struct SendRequest {
 };
 
 // The largest payload the bridge reads; larger ones are refused unread.
-constexpr std::size_t kMaxPayload = 64 * 1024;
+constexpr std::size_t kMaxPayload = 1024 * 1024;
 
 // Reads a send payload. Throws CommandError for anything wrong: not JSON,
 // not an object, no kind or two kinds, wrong types, fields out of range,
