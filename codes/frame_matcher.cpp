@@ -27,8 +27,9 @@ double FrameMatcher::heard(std::size_t i) const {
     return std::fabs(static_cast<double>(durations_[i]));
 }
 
-bool FrameMatcher::emit(State& s, bool mark, double us) {
+bool FrameMatcher::emit(State& s, bool mark, double us, bool leadOut) {
     if (--budget_ < 0) return false;
+    s.leadOut = leadOut;
     s.elapsed += us;
     if (mark != s.mark) {
         if (!s.silence) {
@@ -45,7 +46,7 @@ bool FrameMatcher::emit(State& s, bool mark, double us) {
     // A pulse needs a duration to be heard; a space past the end is the
     // silence after the frame.
     if (s.index >= count_) return !mark;
-    return s.run - heard(s.index) <= tolerance(s.run);
+    return s.leadOut || s.run - heard(s.index) <= tolerance(s.run);
 }
 
 bool FrameMatcher::finish(State& s) {
@@ -73,21 +74,53 @@ bool FrameMatcher::walk(const FrameDef& frame, State s, int step, int bit) {
         case Op::kMark:
             return emit(s, true, st.value) && walk(frame, s, step + 1, 0);
         case Op::kSpace:
-        case Op::kGap:
             return emit(s, false, st.value) && walk(frame, s, step + 1, 0);
+        case Op::kGap:
+            return emit(s, false, st.value, frame.steps[step + 1].op == Op::kEnd) &&
+                   walk(frame, s, step + 1, 0);
         case Op::kPad: {
             double rest = st.value - s.elapsed;
             if (rest < st.value * 0.1) rest = st.value * 0.1;
-            return emit(s, false, rest) && walk(frame, s, step + 1, 0);
+            return emit(s, false, rest, true) && walk(frame, s, step + 1, 0);
         }
         case Op::kBits:
-            break;
+            return walkBits(frame, s, step, bit);
     }
+    return false;
+}
+
+// The error of reading the open run as closed now, or as longer by us.
+static double closeError(double heard, double run) {
+    return std::fabs(heard - run);
+}
+
+bool FrameMatcher::walkBits(const FrameDef& frame, const State& s, int step, int bit) {
+    const Step& st = frame.steps[step];
     if (bit >= st.value) return walk(frame, s, step + 1, 0);
     const double unit = protocol_.unitUs;
     if (protocol_.coding == Coding::kPairs) {
         const int k = protocol_.symbolBits;
-        for (int v = 0; v < (1 << k); ++v) {
+        const int values = 1 << k;
+        // The symbols in the order of how near each is to what was heard.
+        const std::size_t at = s.silence || s.mark ? s.index : s.index + 1;
+        double error[16];
+        for (int v = 0; v < values; ++v) {
+            error[v] = 0;
+            if (at < count_) error[v] += std::fabs(heard(at) - protocol_.symbolMark[v] * unit);
+            if (at + 1 < count_)
+                error[v] += std::fabs(heard(at + 1) - protocol_.symbolSpace[v] * unit);
+        }
+        int order[16];
+        for (int v = 0; v < values; ++v) {
+            int i = v;
+            while (i > 0 && error[order[i - 1]] > error[v]) {
+                order[i] = order[i - 1];
+                --i;
+            }
+            order[i] = v;
+        }
+        for (int n = 0; n < values; ++n) {
+            const int v = order[n];
             State t = s;
             if (!emit(t, true, protocol_.symbolMark[v] * unit) ||
                 !emit(t, false, protocol_.symbolSpace[v] * unit))
@@ -100,7 +133,18 @@ bool FrameMatcher::walk(const FrameDef& frame, State s, int step, int bit) {
         return false;
     }
     const double half = st.width * unit;
-    for (int v = 0; v < 2; ++v) {
+    // First the value that reads the open run more nearly: closed now
+    // (the bit starts with the other level) or one half longer.
+    int first = 0;
+    if (!s.silence && s.index < count_) {
+        const bool oneStartsWithMark = protocol_.coding == Coding::kBiphaseMarkFirst;
+        const bool continues = (oneStartsWithMark == s.mark);  // a 1 extends the run
+        const double now = closeError(heard(s.index), s.run);
+        const double longer = closeError(heard(s.index), s.run + half);
+        first = (longer < now) == continues ? 1 : 0;
+    }
+    for (int n = 0; n < 2; ++n) {
+        const int v = n == 0 ? first : 1 - first;
         const bool markFirst = (protocol_.coding == Coding::kBiphaseMarkFirst) == (v == 1);
         State t = s;
         if (!emit(t, markFirst, half) || !emit(t, !markFirst, half)) continue;
@@ -112,7 +156,7 @@ bool FrameMatcher::walk(const FrameDef& frame, State s, int step, int bit) {
 }
 
 bool FrameMatcher::matchFrame(const FrameDef& frame, std::size_t start) {
-    State s{start, 0, 0, 0, 0, false, true};
+    State s{start, 0, 0, 0, 0, false, true, false};
     return walk(frame, s, 0, 0);
 }
 

@@ -28,11 +28,14 @@ class FrameMatcher {
         int position;  // bits read so far
         bool mark;     // the open run is a pulse
         bool silence;  // the open run is the silence before the frame
+        bool leadOut;  // the open run ends the frame: no upper bound
     };
 
     bool matchFrame(const FrameDef& frame, std::size_t start);
     bool walk(const FrameDef& frame, State s, int step, int bit);
-    bool emit(State& s, bool mark, double us);
+    bool walkBits(const FrameDef& frame, const State& s, int step, int bit);
+    // leadOut: a space that ends the frame, as long as it likes.
+    bool emit(State& s, bool mark, double us, bool leadOut = false);
     bool finish(State& s);
     double tolerance(double nominal) const;
     double heard(std::size_t i) const;

@@ -106,7 +106,9 @@ KOBC_API int kobc_ccf_parse_words(const unsigned* words, std::size_t count, kobc
         if (words[4 + i] == 0)
             return fail(KOBC_E_DURATION, message, message_size,
                         "burst word %zu (word %zu of the code) is 0 periods", i + 1, i + 5);
-    out->carrier_hz = format == kFormatModulated ? std::lround(kobc_word_frequency(word)) : 0;
+    // Rounded down, so that the carrier gives its word back (for every word
+    // of a carrier above 2 kHz).
+    out->carrier_hz = format == kFormatModulated ? KOBC_CCF_CLOCK_HZ / static_cast<long>(word) : 0;
     out->once_count = 2 * once;
     out->repeat_count = 2 * repeat;
     for (std::size_t i = 0; i < held; ++i) {

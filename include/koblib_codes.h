@@ -30,7 +30,10 @@
 
 #include <stddef.h>
 
-#if defined(_WIN32)
+/* KOBLIB_CODES_STATIC: the library linked in as a static archive. */
+#if defined(KOBLIB_CODES_STATIC)
+#define KOBC_API
+#elif defined(_WIN32)
 #if defined(KOBLIB_CODES_BUILDING)
 #define KOBC_API __declspec(dllexport)
 #else

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <type_traits>
 
 #include "device/command_reports.h"
+#include "koblib_codes.h"
 #include "virtual_port.h"
 
 namespace koblib {
@@ -13,13 +15,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Pronto's frequency unit: f = 4145146 / word Hz (0.241246 us per unit).
-constexpr double kProntoClock = 4145146.0;
-constexpr double kTickMicroseconds = 4.0;
+// The silence the receiver reports before the first frame it hears.
+constexpr long kFirstSilenceUs = 0xFFFFL * KOBC_TICK_US;
+// The device's words are the unsigned words KOBLIB_CODES reads and writes.
+static_assert(std::is_same<std::uint32_t, unsigned>::value, "32-bit words are unsigned int");
+// At most this many words go to the host in one receive report.
+constexpr std::size_t kMaxReportWords = 255;
 
-std::uint32_t toTicks(double microseconds) {
-    const double ticks = std::floor(microseconds / kTickMicroseconds + 0.5);
-    return ticks > 0xFFFF ? 0xFFFFu : static_cast<std::uint32_t>(ticks);
+// The code the device collected, as timings by the one conversion of
+// KOBLIB_CODES. The firmware sends what it has: pair counts larger than
+// the words it holds are cut to them. A code it cannot read (no carrier,
+// a burst of 0 periods) goes on the air as nothing.
+bool codeTimings(std::vector<std::uint32_t> words, kobc_code& code) {
+    if (words.size() < 4) return false;
+    const std::size_t pairs = (words.size() - 4) / 2;
+    words[2] = std::min<std::uint32_t>(words[2], static_cast<std::uint32_t>(pairs));
+    words[3] = std::min<std::uint32_t>(words[3], static_cast<std::uint32_t>(pairs - words[2]));
+    words.resize(4 + 2 * (words[2] + words[3]));
+    return kobc_ccf_parse_words(words.data(), words.size(), &code, nullptr, 0) == KOBC_OK &&
+           code.carrier_hz > 0;
 }
 
 void appendWord(std::vector<unsigned char>& bytes, std::uint32_t word) {
@@ -272,32 +286,32 @@ void VirtualKOB::goOnAir() {
     const std::uint64_t tx = nextTransmission_++;
     const auto now = Clock::now();
     Clock::time_point t = std::max(now, airFreeAt_);
-    const double f = words.size() > 1 && words[1] ? kProntoClock / words[1] : 0.0;
-    std::vector<std::vector<std::uint32_t>> frames;  // burst pairs in carrier periods
-    if (f > 0 && words.size() >= 4) {
-        const std::size_t pairs = (words.size() - 4) / 2;
-        const std::size_t once = std::min<std::size_t>(words[2], pairs);
-        const std::size_t repeat = std::min<std::size_t>(words[3], pairs - once);
-        if (once) frames.emplace_back(words.begin() + 4, words.begin() + 4 + 2 * once);
-        for (unsigned k = 0; repeat && k < 1u + sendRepeat_; ++k)
-            frames.emplace_back(words.begin() + 4 + 2 * once,
-                                words.begin() + 4 + 2 * (once + repeat));
+    auto code = std::make_unique<kobc_code>();
+    // Each frame as timings: the once sequence, the repeat sequence 1 +
+    // repeat times.
+    std::vector<std::pair<const int*, std::size_t>> frames;
+    if (codeTimings(words, *code)) {
+        if (code->once_count) frames.emplace_back(code->durations, code->once_count);
+        for (unsigned k = 0; code->repeat_count && k < 1u + sendRepeat_; ++k)
+            frames.emplace_back(code->durations + code->once_count, code->repeat_count);
     }
     transmission_ = tx;
     const double scale = airTimePercent_ / 100.0;
-    const double periodUs = f > 0 ? 1e6 / f : 0.0;
-    std::uint32_t previousOff = 0xFFFF;
-    for (const auto& frame : frames) {
-        double durationUs = 0;
-        std::vector<std::uint32_t> ticks{previousOff};
-        for (std::size_t k = 0; k < frame.size(); ++k) {
-            durationUs += frame[k] * periodUs;
-            if (k + 1 < frame.size() && ticks.size() < 255)
-                ticks.push_back(toTicks(frame[k] * periodUs));
-        }
-        previousOff = toTicks(frame.back() * periodUs);
+    const auto hz = static_cast<std::uint32_t>(std::lround(code->carrier_hz));
+    long silenceUs = kFirstSilenceUs;
+    for (const auto& [durations, count] : frames) {
+        long long durationUs = 0;
+        for (std::size_t k = 0; k < count; ++k)
+            durationUs += std::abs(durations[k]);
+        std::vector<std::uint32_t> ticks(count + 1);
+        std::size_t written = 0;
+        if (kobc_frame_from_timings(durations, count, silenceUs, ticks.data(), ticks.size(),
+                                    &written) != KOBC_OK)
+            written = 0;
+        ticks.resize(std::min(written, kMaxReportWords));
+        silenceUs = std::abs(durations[count - 1]);
         t += std::chrono::microseconds(static_cast<long long>(durationUs * scale));
-        const std::uint32_t hz = static_cast<std::uint32_t>(std::lround(f));
+        if (ticks.empty()) continue;
         schedule(t, tx, [this, ticks, hz] {
             if (loopback_) hear(ticks, hz);
         });
@@ -330,7 +344,7 @@ void VirtualKOB::hear(const std::vector<std::uint32_t>& ticks, std::uint32_t car
     sendMessage({report::kIRReceived, static_cast<unsigned char>(n)}, data, 2);
     if (measuring_ && n > 1 && carrierHz > 0) {
         const double cycles =
-            std::min(65535.0, std::floor(ticks[1] * kTickMicroseconds * carrierHz / 1e6 + 0.5));
+            std::min(65535.0, std::floor(ticks[1] * KOBC_TICK_US * carrierHz / 1e6 + 0.5));
         if (cycles > 0) {
             const auto total = static_cast<std::uint32_t>(std::llround(cycles * carrierHz));
             const auto c = static_cast<std::uint32_t>(cycles);

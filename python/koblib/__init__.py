@@ -7,8 +7,12 @@ interface (ctypes).
         for event in kob.events(timeout=10.0):
             print(event)
 
+    koblib.decode(code)              # [Match(protocol='NEC1', device=4, ...)]
+    koblib.encode("nec", 4, 8).ccf   # a CCF text
+
 The library is looked for in KOBLIB_LIBRARY (KOBLIB_SIM_LIBRARY for
-``open(sim=True)``), beside this package, then on the system's path.
+``open(sim=True)``, KOBLIB_CODES_LIBRARY for the protocols), beside this
+package, then on the system's path.
 """
 
 from .codes import compare, digest
@@ -27,6 +31,21 @@ from .events import (
     Status,
     WakeupInfo,
 )
+from .protocols import (
+    Match,
+    Protocol,
+    Timings,
+    decode,
+    decode_words,
+    encode,
+    find_protocol,
+    frame_timings,
+    frequency_word,
+    parse_ccf,
+    protocols,
+    received_words,
+    word_frequency,
+)
 from .session import KOB, open
 from .sim import Sim
 from .upgrade import ports, probe, upgrade
@@ -36,4 +55,7 @@ __all__ = [
     "KoblibError", "KoblibTimeout", "LearnTimeout", "UpgradeError",
     "Event", "Arrived", "Removed", "Status", "Received", "Sent", "LearnProgress",
     "DigitalIO", "Modulation", "Buttons", "RawLearn", "WakeupInfo",
+    "Match", "Protocol", "Timings", "decode", "decode_words", "encode", "find_protocol",
+    "frame_timings", "frequency_word", "parse_ccf", "protocols", "received_words",
+    "word_frequency",
 ]

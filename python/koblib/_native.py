@@ -111,22 +111,38 @@ _SIM_EXPORTS = {
 }
 
 
-def _file_names(sim: bool) -> list:
-    base = "KOBLIB_SIM" if sim else "KOBLIB"
+def _file_names(base: str) -> list:
     return [base + ".dll"] if _WINDOWS else ["lib" + base + ".so"]
 
 
-def _candidates(sim: bool) -> list:
-    """Where the library is looked for, in order: the environment variable,
-    beside this package, then the system's search path (bare name)."""
+def _candidates(base: str) -> list:
+    """Where a library is looked for, in order: its environment variable
+    (BASE_LIBRARY), beside this package, then the system's search path
+    (bare name)."""
     found = []
-    env = os.environ.get("KOBLIB_SIM_LIBRARY" if sim else "KOBLIB_LIBRARY")
+    env = os.environ.get(base + "_LIBRARY")
     if env:
         found.append(env)
     here = Path(__file__).resolve().parent
-    found += [str(here / name) for name in _file_names(sim)]
-    found += _file_names(sim)
+    found += [str(here / name) for name in _file_names(base)]
+    found += _file_names(base)
     return found
+
+
+def _open_first(base: str, loader: Callable[[str], ctypes.CDLL] = _Loader) -> tuple:
+    """(dll, path) of the first candidate of base that loads; KoblibError
+    naming every failure when none does."""
+    errors = []
+    for candidate in _candidates(base):
+        if os.sep in candidate and not os.path.exists(candidate):
+            continue
+        try:
+            return loader(candidate), candidate
+        except OSError as failed:
+            errors.append(f"{candidate}: {failed}")
+    raise KoblibError(
+        f"cannot load {base} (set {base}_LIBRARY to its path): " + "; ".join(errors)
+    )
 
 
 class Native:
@@ -183,22 +199,9 @@ def load(sim: bool) -> Native:
     with _load_lock:
         if sim in _loaded:
             return _loaded[sim]
-        errors = []
-        for candidate in _candidates(sim):
-            if os.sep in candidate and not os.path.exists(candidate):
-                continue
-            try:
-                dll = _Loader(candidate)
-            except OSError as failed:
-                errors.append(f"{candidate}: {failed}")
-                continue
-            _loaded[sim] = Native(dll, candidate, sim)
-            return _loaded[sim]
-        what = "KOBLIB_SIM" if sim else "KOBLIB"
-        variable = "KOBLIB_SIM_LIBRARY" if sim else "KOBLIB_LIBRARY"
-        raise KoblibError(
-            f"cannot load {what} (set {variable} to its path): " + "; ".join(errors)
-        )
+        dll, path = _open_first("KOBLIB_SIM" if sim else "KOBLIB")
+        _loaded[sim] = Native(dll, path, sim)
+        return _loaded[sim]
 
 
 def load_any() -> Native:
@@ -212,3 +215,93 @@ def load_any() -> Native:
         return load(False)
     except KoblibError:
         return load(True)
+
+
+# ---- KOBLIB_CODES (plain C calls on every system) ------------------------
+
+KOBC_MAX_DURATIONS = 1024
+KOBC_NONE = -1
+
+
+class KobcCode(ctypes.Structure):
+    _fields_ = [
+        ("carrier_hz", ctypes.c_long),
+        ("once_count", ctypes.c_size_t),
+        ("repeat_count", ctypes.c_size_t),
+        ("durations", ctypes.c_int * KOBC_MAX_DURATIONS),
+    ]
+
+
+class KobcProtocolInfo(ctypes.Structure):
+    _fields_ = [
+        ("name", c_char_p),
+        ("aliases", c_char_p),
+        ("kernel_protocol", c_char_p),
+        ("carrier_hz", ctypes.c_long),
+        ("device_max", ctypes.c_long),
+        ("subdevice_max", ctypes.c_long),
+        ("function_max", ctypes.c_long),
+        ("toggle_max", ctypes.c_long),
+        ("notes", c_char_p),
+    ]
+
+
+class KobcMatch(ctypes.Structure):
+    _fields_ = [
+        ("protocol", c_char_p),
+        ("device", ctypes.c_long),
+        ("subdevice", ctypes.c_long),
+        ("function", ctypes.c_long),
+        ("toggle", ctypes.c_long),
+        ("repeat", c_int),
+        ("kernel_protocol", c_char_p),
+        ("kernel_scancode", ctypes.c_ulong),
+    ]
+
+
+_size = ctypes.c_size_t
+_P_size = ctypes.POINTER(ctypes.c_size_t)
+_P_code = ctypes.POINTER(KobcCode)
+_P_int = ctypes.POINTER(ctypes.c_int)
+_P_info = ctypes.POINTER(KobcProtocolInfo)
+
+_CODES_EXPORTS = {
+    "kobc_error_text": (c_char_p, [c_int]),
+    "kobc_frequency_word": (c_uint, [ctypes.c_long]),
+    "kobc_word_frequency": (ctypes.c_double, [c_uint]),
+    "kobc_ccf_parse": (c_int, [c_char_p, _P_code, c_char_p, _size]),
+    "kobc_ccf_format": (c_int, [_P_code, c_char_p, _size]),
+    "kobc_frame_to_code": (c_int, [P_uint, _size, _P_code, ctypes.POINTER(ctypes.c_long)]),
+    "kobc_frame_from_timings": (
+        c_int, [_P_int, _size, ctypes.c_long, P_uint, _size, _P_size]),
+    "kobc_protocol_count": (_size, []),
+    "kobc_protocol_at": (_P_info, [_size]),
+    "kobc_protocol_find": (_P_info, [c_char_p]),
+    "kobc_decode": (_size, [_P_int, _size, ctypes.c_long, ctypes.POINTER(KobcMatch), _size]),
+    "kobc_encode": (
+        c_int,
+        [c_char_p, ctypes.c_long, ctypes.c_long, ctypes.c_long, ctypes.c_long, _P_code,
+         c_char_p, _size],
+    ),
+}
+
+_codes: Optional[ctypes.CDLL] = None
+
+
+def load_codes() -> ctypes.CDLL:
+    """KOBLIB_CODES, loaded on first use: from KOBLIB_CODES_LIBRARY, beside
+    this package, then the system's path. Its functions are pure and use
+    the C calling convention everywhere."""
+    global _codes
+    with _load_lock:
+        if _codes is None:
+            dll, path = _open_first("KOBLIB_CODES", ctypes.CDLL)
+            for name, (restype, argtypes) in _CODES_EXPORTS.items():
+                try:
+                    function = getattr(dll, name)
+                except AttributeError as missing:
+                    raise KoblibError(f"{path} does not export {name}") from missing
+                function.restype = restype
+                function.argtypes = argtypes
+            _codes = dll
+        return _codes

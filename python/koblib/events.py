@@ -7,7 +7,10 @@ library's data was valid; it belongs to whoever takes it from the queue.
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import Tuple, Union
+from typing import TYPE_CHECKING, List, Tuple, Union
+
+if TYPE_CHECKING:
+    from .protocols import Match
 
 
 @dataclass(frozen=True)
@@ -42,6 +45,14 @@ class Received:
     serial: str
     text: str
     words: Tuple[int, ...]
+
+    @property
+    def matches(self) -> "List[Match]":
+        """The protocol readings of the frame, best first (KOBLIB_CODES'
+        decode; [] when nothing matches)."""
+        from .protocols import decode_words
+
+        return decode_words(self.words)
 
 
 @dataclass(frozen=True)

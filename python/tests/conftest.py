@@ -24,7 +24,8 @@ def example_code() -> str:
 
 
 def carrier(code: str) -> int:
-    return round(4145146 / int(code.split()[1], 16))
+    """The carrier a code goes out on, by the one frequency-word rule."""
+    return round(koblib.word_frequency(int(code.split()[1], 16)))
 
 
 def wait_until(condition, timeout=30.0):

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ir/hex_words.h"
+#include "koblib_codes.h"
 #include "os/debug_output.h"
 #include "support/example_code.h"
 #include "support/wait_until.h"
@@ -92,13 +94,16 @@ class KOBTest : public ::testing::Test {
     std::unique_ptr<KOB> kob;
 };
 
-// Expected receiver words for one frame of burst pairs at Pronto's clock.
+// Expected receiver words for one frame of burst pairs by the CCF clock:
+// periods to whole microseconds, then to ticks, each to the nearest.
 std::vector<unsigned int> heardTicks(const std::vector<unsigned int>& pairs, unsigned frequencyWord,
                                      unsigned silence) {
     std::vector<unsigned int> ticks{silence};
-    const double periodUs = frequencyWord / 4145146.0 * 1e6;
-    for (std::size_t k = 0; k + 1 < pairs.size(); ++k)
-        ticks.push_back(static_cast<unsigned int>(std::floor(pairs[k] * periodUs / 4.0 + 0.5)));
+    const double periodUs = frequencyWord * 1e6 / KOBC_CCF_CLOCK_HZ;
+    for (std::size_t k = 0; k + 1 < pairs.size(); ++k) {
+        const double us = std::floor(pairs[k] * periodUs + 0.5);
+        ticks.push_back(static_cast<unsigned int>(std::floor(us / KOBC_TICK_US + 0.5)));
+    }
     return ticks;
 }
 
@@ -140,7 +145,9 @@ TEST_F(KOBTest, ExampleCodeGoesOutDecodesAndLoopsBack) {
     EXPECT_EQ(events.received[0], first);
     const unsigned lastOff = heardTicks({once.back(), 0}, 0x6E, 0)[1];
     EXPECT_EQ(events.received[1], heardTicks(repeat, 0x6E, lastOff));
-    EXPECT_EQ(events.texts[0].substr(0, 15), "FFFF 08DD 0461 ");
+    char start[32];
+    std::snprintf(start, sizeof start, "%04X %04X %04X ", first[0], first[1], first[2]);
+    EXPECT_EQ(events.texts[0].substr(0, 15), start);
     EXPECT_EQ(events.texts[0].size(), 5 * first.size());
 }
 

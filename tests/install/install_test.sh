@@ -7,10 +7,10 @@ source=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for f in include/koblib.h lib/udev/rules.d/70-kob1.rules; do
+for f in include/koblib.h include/koblib_codes.h lib/udev/rules.d/70-kob1.rules; do
   [ -f "$work/prefix/$f" ] || { echo "missing $f"; exit 1; }
 done
-ls "$work"/prefix/lib*/libKOBLIB.so* >/dev/null
+ls "$work"/prefix/lib*/libKOBLIB.so* "$work"/prefix/lib*/libKOBLIB_CODES.so >/dev/null
 export PKG_CONFIG_PATH=$(echo "$work"/prefix/lib*/pkgconfig)
 cmake -S "$source" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/consumer" >/dev/null

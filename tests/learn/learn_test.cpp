@@ -3,10 +3,12 @@
 // the library learns a code from them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "koblib_codes.h"
 #include "koblib_sim.h"
 #include "support/example_code.h"
 #include "support/wait_until.h"
@@ -17,8 +19,9 @@ using koblib::testing::Signal;
 
 const char* const kSerial = "SIM-0001";
 using koblib::testing::kExampleCode;
-// The carrier the device puts the example code on: 4145146 / 0x6E Hz.
-constexpr int kCarrier = 37683;
+// The carrier the device puts the example code on: that of its frequency
+// word 0x6E.
+constexpr int kCarrier = static_cast<int>(KOBC_CCF_CLOCK_HZ / 0x6E);
 
 struct Recorder {
     Signal signal;
@@ -116,7 +119,10 @@ TEST_F(LearnTest, GivenFrequencyLearnsFromTheLoopbackAndTheLearnedCodeSendsTheSa
     const std::string learned = learnFromLoopback(kExampleCode, kCarrier);
     // The once and repeat frames fall into the same bins: the first frame
     // repeats and the once sequence is empty.
-    ASSERT_EQ(learned.substr(0, 15), "0000 006F 0000 ");
+    // Learned on the carrier it went out on: the frequency word comes back.
+    char start[16];
+    std::snprintf(start, sizeof start, "0000 %04lX 0000 ", KOBC_CCF_CLOCK_HZ / kCarrier);
+    ASSERT_EQ(learned.substr(0, 15), start);
     const auto w = words(learned);
     ASSERT_GE(w.size(), 4u);
     EXPECT_EQ(w[3], 34u);

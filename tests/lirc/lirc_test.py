@@ -23,6 +23,9 @@ import time
 DEADLINE = 30.0  # seconds any one expected effect may take
 REPORT_LENGTH = 65  # the virtual KOB-1's reports, report-ID byte included
 SERIAL = "SIM-0001"
+# The clock of every CCF frequency word (KOBC_CCF_CLOCK_HZ): a word w stands
+# for CCF_CLOCK_HZ / w Hz, the word of a carrier f is CCF_CLOCK_HZ // f.
+CCF_CLOCK_HZ = 0x400000
 
 # The remotes the tests send and decode: an NEC-style one and a raw one.
 NEC = dict(name="koblib_nec", freq=38000, header=(9000, 4500), one=(560, 1690),
@@ -258,14 +261,14 @@ class Outputs:
 
 def check_code(code, remote, key, mask=0xFF):
     words, times = code["words"], expected_times(remote, key)
-    freq_word = 0x400000 // remote["freq"]
+    freq_word = CCF_CLOCK_HZ // remote["freq"]
     check(words[:2] == [0, freq_word], "%s %s: format word 0000, carrier word %04X"
           % (remote["name"], key, freq_word))
     pairs = (len(times) + 1) // 2
     check(words[2:4] == [pairs, 0] and len(words) == 4 + 2 * pairs,
           "%d burst pairs in the once sequence, none repeated" % pairs)
     check(code["repeat"] == 0 and code["mask"] == mask, "repeat 0, emitters 0x%02X" % mask)
-    period = 1e6 * freq_word / 0x400000
+    period = 1e6 * freq_word / CCF_CLOCK_HZ
     worst = max(abs(n * period - t) for n, t in zip(words[4:], times))
     check(worst <= period, "every duration within one carrier period (worst %.1f us of %.1f)"
           % (worst, period))

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -16,33 +17,45 @@ std::vector<unsigned> words(const std::string& text) {
     return out;
 }
 
+// A frame becomes the silence before it, then pulses and spaces in µs;
+// words that hold no frame give nothing to LIRC.
 TEST(LIRCFrame, AlternatesFromALeadingSpaceInMicroseconds) {
-    const std::vector<unsigned> ticks = {0xFFFF, 2250, 1125, 140, 0, 0x7FFFFFFF};
-    const auto durations = frameToDurations(ticks.data(), ticks.size());
-    ASSERT_EQ(durations.size(), ticks.size());
-    for (std::size_t k = 0; k < ticks.size(); ++k) {
-        EXPECT_EQ((durations[k] & kPulseFlag) != 0, k % 2 == 1) << k;
-        const std::uint64_t us = std::uint64_t{ticks[k]} * kTickMicroseconds;
-        EXPECT_EQ(durations[k] & kDurationMask, std::min<std::uint64_t>(us, kDurationMask)) << k;
+    const std::vector<std::vector<unsigned>> frames = {
+        {0xFFFF, 2250, 1125, 140},
+        {0xFFFF, 2242, 1108, 138, 118, 138, 407, 138},
+        {1, 0xFFFF},
+        {300, 1, 1, 1, 1}};
+    for (const auto& ticks : frames) {
+        const auto durations = frameToDurations(ticks.data(), ticks.size());
+        ASSERT_EQ(durations.size(), ticks.size());
+        for (std::size_t k = 0; k < ticks.size(); ++k) {
+            EXPECT_EQ((durations[k] & kPulseFlag) != 0, k % 2 == 1) << k;
+            EXPECT_EQ(durations[k] & kDurationMask, ticks[k] * KOBC_TICK_US) << k;
+        }
     }
+    const std::vector<std::vector<unsigned>> noFrames = {{}, {0xFFFF}, {0xFFFF, 20, 0, 20}};
+    for (const auto& ticks : noFrames)
+        EXPECT_TRUE(frameToDurations(ticks.data(), ticks.size()).empty()) << ticks.size();
 }
 
-TEST(LIRCCarrier, WordOfTheLibraryConventionWithinRange) {
+// The word of the clock every client uses; carriers beyond the words'
+// range count as the nearest one that has a word.
+TEST(LIRCCarrier, WordOfTheOneClockWithinRange) {
     EXPECT_EQ(carrierWord(0), carrierWord(kDefaultCarrierHz));
     for (unsigned hz : {1u, 30000u, 36000u, 38000u, 56000u, 455000u, 0xFFFFFFFFu}) {
         const unsigned word = carrierWord(hz);
-        EXPECT_GE(word, 1u);
-        EXPECT_LE(word, 0xFFFFu);
-        if (word > 1 && word < 0xFFFF) {
-            EXPECT_EQ(word, 0x400000u / hz);
-        }
+        EXPECT_GE(word, 1u) << hz;
+        EXPECT_LE(word, 0xFFFFu) << hz;
+        const double wanted =
+            std::clamp<double>(hz, KOBC_CCF_CLOCK_HZ / 0xFFFF + 1, KOBC_CCF_CLOCK_HZ);
+        EXPECT_EQ(word, static_cast<unsigned>(KOBC_CCF_CLOCK_HZ / wanted)) << hz;
     }
 }
 
-// Every time comes back within half a carrier period (one period at the
-// edges of the word's range), the pair counts fit, and a final gap ends an
-// odd sequence.
-TEST(LIRCToCCF, TimesRoundTripWithinOnePeriod) {
+// Every time comes back within half a carrier period (at least one period,
+// and a time longer than a burst word holds as the longest one), the pair
+// counts fit, and a final gap ends an odd sequence.
+TEST(LIRCToCCF, TimesRoundTripWithinHalfAPeriod) {
     const std::vector<std::vector<std::uint32_t>> codes = {
         {9000, 4500, 560, 1690, 560, 560, 560}, {100, 200}, {1, 3, 5}, {2000000}};
     for (unsigned hz : {0u, 36000u, 38000u, 56000u}) {
@@ -56,13 +69,12 @@ TEST(LIRCToCCF, TimesRoundTripWithinOnePeriod) {
             EXPECT_EQ(w[1], carrierWord(hz));
             EXPECT_EQ(w[2], times.size() / 2);
             EXPECT_EQ(w[3], 0u);
-            const double periodUs = 1e6 * w[1] / 0x400000;
+            const double periodUs = 1e6 * w[1] / KOBC_CCF_CLOCK_HZ;
             for (std::size_t k = 0; k < times.size(); ++k) {
+                const double wanted = std::clamp(times[k] / periodUs, 1.0, 65535.0);
                 EXPECT_GE(w[4 + k], 1u);
-                if (w[4 + k] > 1 && w[4 + k] < 0xFFFF) {
-                    EXPECT_LE(std::fabs(w[4 + k] * periodUs - times[k]), periodUs / 2 + 1e-6)
-                        << "hz " << hz << " time " << k;
-                }
+                EXPECT_LE(std::fabs(w[4 + k] - wanted), 0.5 + 1.0 / periodUs)
+                    << "hz " << hz << " time " << k;
             }
         }
     }
@@ -70,7 +82,7 @@ TEST(LIRCToCCF, TimesRoundTripWithinOnePeriod) {
 
 TEST(LIRCToCCF, EmptyOrTooLongGivesNoCode) {
     EXPECT_EQ(durationsToCCF({}, 38000, 1000), "");
-    const std::size_t fits = kMaxCodeWords - 4;
+    const std::size_t fits = KOBC_MAX_CCF_WORDS - 4;
     EXPECT_FALSE(durationsToCCF(std::vector<std::uint32_t>(fits - 1, 500), 38000, 1000).empty());
     EXPECT_EQ(durationsToCCF(std::vector<std::uint32_t>(fits + 1, 500), 38000, 1000), "");
 }

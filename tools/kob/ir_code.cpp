@@ -1,10 +1,47 @@
 #include "ir_code.h"
 
+#include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace kob {
+
+namespace {
+
+// At most this many words reach the host in one receive report.
+constexpr std::size_t kMaxReceivedWords = 255;
+// The silence a receiver reports before the first frame it hears.
+constexpr long kFirstSilenceUs = 0xFFFFL * KOBC_TICK_US;
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+std::vector<std::string> splitColons(const std::string& text) {
+    std::vector<std::string> parts;
+    std::stringstream in(text);
+    for (std::string part; std::getline(in, part, ':');)
+        parts.push_back(part);
+    if (!text.empty() && text.back() == ':') parts.emplace_back();
+    return parts;
+}
+
+Timings fromCode(const kobc_code& code) {
+    Timings t;
+    t.carrierHz = code.carrier_hz;
+    t.once.assign(code.durations, code.durations + code.once_count);
+    t.repeat.assign(code.durations + code.once_count,
+                    code.durations + code.once_count + code.repeat_count);
+    return t;
+}
+
+}  // namespace
 
 std::string loadText(const std::string& argument) {
     if (argument.empty() || argument[0] != '@') return argument;
@@ -49,39 +86,151 @@ std::vector<std::uint32_t> loadWords(const std::string& argument) {
     return words;
 }
 
-CCFCode parseCCF(const std::vector<std::uint32_t>& words) {
-    if (words.size() < 6 || words[1] == 0)
-        throw UsageError("not a CCF code: it needs a frequency word and burst pairs");
-    CCFCode code;
-    code.frequencyHz = 0x400000 / static_cast<double>(words[1]);
-    const double periodUs = 1e6 / code.frequencyHz;
-    const std::size_t pairs = (words.size() - 4) / 2;
-    const std::size_t once = std::min<std::size_t>(words[2], pairs);
-    std::size_t repeat = std::min<std::size_t>(words[3], pairs - once);
-    if (once + repeat == 0) throw UsageError("not a CCF code: its pair counts are 0");
-    for (std::size_t k = 0; k < 2 * (once + repeat); ++k)
-        (k < 2 * once ? code.once : code.repeat).push_back(words[4 + k] * periodUs);
-    return code;
+Timings parseCCF(const std::vector<std::uint32_t>& words) {
+    const std::vector<unsigned> copy(words.begin(), words.end());
+    auto code = std::make_unique<kobc_code>();
+    char message[160] = {};
+    if (kobc_ccf_parse_words(copy.data(), copy.size(), code.get(), message, sizeof message) !=
+        KOBC_OK)
+        throw UsageError(std::string("not a CCF code: ") + message);
+    return fromCode(*code);
 }
 
-std::vector<std::vector<std::uint32_t>> receivedFrames(const CCFCode& code, std::size_t count) {
-    const auto ticks = [](double us) {
-        return static_cast<std::uint32_t>(
-            std::min(65535.0, std::floor(us / kTickMicroseconds + 0.5)));
-    };
+long parseNumber(const std::string& text, const std::string& what) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    bool valid = !digits.empty() && digits.size() <= 9;
+    for (const char c : digits)
+        valid = valid && (hex ? std::isxdigit(static_cast<unsigned char>(c))
+                              : std::isdigit(static_cast<unsigned char>(c)));
+    if (!valid)
+        throw UsageError(what + " \"" + text + "\" is no number (decimal or 0x hexadecimal)");
+    return std::strtol(digits.c_str(), nullptr, hex ? 16 : 10);
+}
+
+Timings encodeProtocol(const std::string& protocol, long device, long subdevice, long function,
+                       long toggle) {
+    auto code = std::make_unique<kobc_code>();
+    char message[160] = {};
+    const int result = kobc_encode(protocol.c_str(), device, subdevice, function, toggle,
+                                   code.get(), message, sizeof message);
+    if (result == KOBC_E_PROTOCOL)
+        throw UsageError("unknown protocol \"" + protocol + "\" (kob protocols lists them)");
+    if (result != KOBC_OK) throw UsageError(message[0] ? message : kobc_error_text(result));
+    return fromCode(*code);
+}
+
+std::string formatCCF(const Timings& timings) {
+    if (timings.once.size() + timings.repeat.size() > KOBC_MAX_DURATIONS)
+        throw UsageError(kobc_error_text(KOBC_E_TOO_LONG));
+    auto code = std::make_unique<kobc_code>();
+    code->carrier_hz = timings.carrierHz;
+    code->once_count = timings.once.size();
+    code->repeat_count = timings.repeat.size();
+    std::copy(timings.once.begin(), timings.once.end(), code->durations);
+    std::copy(timings.repeat.begin(), timings.repeat.end(), code->durations + code->once_count);
+    std::string text(5 * KOBC_MAX_CCF_WORDS + 1, '\0');
+    const int result = kobc_ccf_format(code.get(), &text[0], text.size());
+    if (result != KOBC_OK) throw UsageError(kobc_error_text(result));
+    text.resize(std::char_traits<char>::length(text.c_str()));
+    return text;
+}
+
+bool encodeProtocolCode(const std::string& text, std::string* ccf) {
+    const std::string code = trimmed(text);
+    if (code.find(':') == std::string::npos) return false;
+    const auto parts = splitColons(code);
+    // A protocol name starts with a letter; CCF words never hold a colon.
+    if (!std::isalpha(static_cast<unsigned char>(parts[0][0]))) return false;
+    if (parts.size() < 3 || parts.size() > 4)
+        throw UsageError("\"" + code + "\" is not PROTOCOL:DEVICE[:SUBDEVICE]:FUNCTION");
+    if (!kobc_protocol_find(parts[0].c_str()))
+        throw UsageError("unknown protocol \"" + parts[0] + "\" (kob protocols lists them)");
+    const long device = parseNumber(parts[1], "device");
+    const long subdevice = parts.size() == 4 ? parseNumber(parts[2], "subdevice") : KOBC_NONE;
+    const long function = parseNumber(parts.back(), "function");
+    *ccf = formatCCF(encodeProtocol(parts[0], device, subdevice, function, KOBC_NONE));
+    return true;
+}
+
+std::string loadCodeText(const std::string& argument) {
+    const std::string text = loadText(argument);
+    std::string ccf;
+    if (encodeProtocolCode(text, &ccf)) return ccf;
+    if (readWords(text).empty()) throw UsageError("no words in the code");
+    return text;
+}
+
+Timings loadTimings(const std::string& argument) {
+    return parseCCF(loadWords(loadCodeText(argument)));
+}
+
+std::vector<int> frameTimings(const std::vector<std::uint32_t>& words, long* gapUs) {
+    const std::vector<unsigned> copy(words.begin(), words.end());
+    auto code = std::make_unique<kobc_code>();
+    long gap = 0;
+    const int result = kobc_frame_to_code(copy.data(), copy.size(), code.get(), &gap);
+    if (result != KOBC_OK)
+        throw UsageError(std::string("not a received frame: ") + kobc_error_text(result));
+    if (gapUs) *gapUs = gap;
+    return fromCode(*code).once;
+}
+
+std::vector<std::vector<std::uint32_t>> receivedFrames(const Timings& code, std::size_t count) {
     std::vector<std::vector<std::uint32_t>> frames;
-    std::uint32_t silence = 0xFFFF;  // nothing heard before the first frame
+    long silence = kFirstSilenceUs;  // nothing heard before the first frame
     for (std::size_t n = 0; n < count; ++n) {
         const auto& pulses =
             (n == 0 && !code.once.empty()) || code.repeat.empty() ? code.once : code.repeat;
-        std::vector<std::uint32_t> frame{silence};
-        // At most 255 words reach the host in one receive report.
-        for (std::size_t k = 0; k + 1 < pulses.size() && frame.size() < 255; ++k)
-            frame.push_back(ticks(pulses[k]));
-        silence = ticks(pulses.back());
-        frames.push_back(std::move(frame));
+        std::vector<unsigned> words(pulses.size() + 1);
+        std::size_t written = 0;
+        const int result = kobc_frame_from_timings(pulses.data(), pulses.size(), silence,
+                                                   words.data(), words.size(), &written);
+        if (result != KOBC_OK)
+            throw UsageError(std::string("cannot make received words: ") + kobc_error_text(result));
+        words.resize(std::min(written, kMaxReceivedWords));
+        frames.emplace_back(words.begin(), words.end());
+        silence = pulses.empty() ? kFirstSilenceUs : std::labs(pulses.back());
     }
     return frames;
+}
+
+std::vector<kobc_match> decodeTimings(const std::vector<int>& durations, long carrierHz) {
+    std::vector<kobc_match> matches(8);
+    const std::size_t found =
+        kobc_decode(durations.data(), durations.size(), carrierHz, matches.data(), matches.size());
+    if (found > matches.size()) {
+        matches.resize(found);
+        kobc_decode(durations.data(), durations.size(), carrierHz, matches.data(), matches.size());
+    }
+    matches.resize(found);
+    return matches;
+}
+
+std::string matchText(const kobc_match& m) {
+    std::string text = m.protocol ? m.protocol : "?";
+    const auto field = [&](const char* name, long value) {
+        if (value != KOBC_NONE) text += std::string(" ") + name + "=" + std::to_string(value);
+    };
+    field("device", m.device);
+    field("subdevice", m.subdevice);
+    field("function", m.function);
+    field("toggle", m.toggle);
+    if (m.repeat) text += " repeat";
+    if (m.kernel_protocol) {
+        char scancode[32];
+        std::snprintf(scancode, sizeof scancode, ":0x%lx", m.kernel_scancode);
+        text += std::string(" kernel=") + m.kernel_protocol + scancode;
+    }
+    return text;
+}
+
+std::vector<double> magnitudes(const std::vector<int>& durations) {
+    std::vector<double> out;
+    out.reserve(durations.size());
+    for (const int d : durations)
+        out.push_back(std::abs(d));
+    return out;
 }
 
 }  // namespace kob

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "code_commands.h"
 #include "console.h"
 #include "event_queue.h"
 #include "ir_code.h"
@@ -208,8 +209,7 @@ struct SendArgs {
 int runSend(Simulation& sim, const Options& o, const SendArgs& a) {
     std::string text;
     if (!a.stop) {
-        text = loadText(a.code);
-        if (readWords(text).empty()) throw UsageError("no words in the code");
+        text = loadCodeText(a.code);
     }
     Session session(sim);
     auto targets = session.devices(o.wait);
@@ -255,11 +255,16 @@ void printEvent(const Event& e, bool json) {
         case Event::kReceived: {
             double us = 0;
             for (std::size_t k = 1; k < e.words.size(); ++k)
-                us += e.words[k] * kTickMicroseconds;
+                us += e.words[k] * KOBC_TICK_US;
             const std::string d = digest(e.words);
-            j.update({{"event", "frame"}, {"digest", d}, {"words", e.words}, {"duration_us", us}});
+            j.update({{"event", "frame"},
+                      {"digest", d},
+                      {"words", e.words},
+                      {"duration_us", us},
+                      {"decode", frameDecodeJson(e.words)}});
             line += " " + d;
             words(e.words);
+            line += frameDecodeText(e.words);
             break;
         }
         case Event::kRawLearn:
@@ -363,6 +368,7 @@ int runLearn(Simulation& sim, const Options& o, const LearnArgs& a) {
         if (code.empty()) kob_learnCCF(target.c_str(), 0, 0);
     }
     if (interrupted) return 0;
+    if (!code.empty()) std::fprintf(stderr, "learned: %s\n", learnedProtocolText(code).c_str());
     if (code.empty()) {
         std::string lacked;
         if (alike < 10)
@@ -403,31 +409,31 @@ struct PlotArgs {
 };
 
 int runPlot(const PlotArgs& a) {
-    const auto words = loadWords(a.code);
     std::string svg;
     if (a.words) {
-        std::vector<double> pulses;
-        for (std::size_t k = 1; k < words.size(); ++k)
-            pulses.push_back(words[k] * kTickMicroseconds);
-        if (pulses.empty()) throw UsageError("no pulses after the leading silence");
+        const auto words = loadWords(a.code);
+        if (words.size() < 2) throw UsageError("no pulses after the leading silence");
+        long gapUs = 0;
+        const auto pulses = magnitudes(frameTimings(words, &gapUs));
         TimingPlot plot("Received words: " + std::to_string(pulses.size()) + " pulses after " +
-                        std::to_string(static_cast<long>(words[0] * kTickMicroseconds)) +
-                        " \u00b5s of silence");
+                        std::to_string(gapUs) + " \u00b5s of silence");
         plot.addSequence("frame", pulses);
         svg = plot.svg();
     } else {
-        const CCFCode code = parseCCF(words);
+        const auto words = loadWords(loadCodeText(a.code));
+        const Timings code = parseCCF(words);
         char title[160];
         std::snprintf(title, sizeof title,
                       "CCF code: carrier %.0f Hz (word %04X), once %zu pairs, repeat %zu pairs",
-                      code.frequencyHz, static_cast<unsigned>(words[1]), code.once.size() / 2,
-                      code.repeat.size() / 2);
+                      kobc_word_frequency(words[1]), static_cast<unsigned>(words[1]),
+                      code.once.size() / 2, code.repeat.size() / 2);
         TimingPlot plot(title);
         if (!code.once.empty())
-            plot.addSequence("once (" + std::to_string(code.once.size() / 2) + ")", code.once);
+            plot.addSequence("once (" + std::to_string(code.once.size() / 2) + ")",
+                             magnitudes(code.once));
         if (!code.repeat.empty())
             plot.addSequence("repeat (" + std::to_string(code.repeat.size() / 2) + ")",
-                             code.repeat);
+                             magnitudes(code.repeat));
         svg = plot.svg();
     }
     std::ofstream out(a.output, std::ios::binary);
@@ -524,8 +530,8 @@ int runBootloader(Simulation& sim, const Options& o) {
 int main(int argc, char** argv) {
     using namespace kob;
     CLI::App app{
-        "kob: list KOB-1 transceivers, send, receive and learn IR codes, compare, hash "
-        "and plot them, and upgrade the firmware."};
+        "kob: list KOB-1 transceivers, send, receive and learn IR codes, decode and encode "
+        "them by protocol, compare, hash and plot them, and upgrade the firmware."};
     app.footer(kExitCodes);
     app.require_subcommand(1);
     app.fallthrough();
@@ -544,7 +550,8 @@ int main(int argc, char** argv) {
 
     SendArgs send;
     auto* sendCmd = app.add_subcommand("send", "send a CCF code and wait for \"IR Sent\"");
-    sendCmd->add_option("CODE", send.code, "the code, or @FILE");
+    sendCmd->add_option("CODE", send.code,
+                        "the code, @FILE, or PROTOCOL:DEVICE[:SUBDEVICE]:FUNCTION (nec:4:8)");
     sendCmd->add_option("--emitters", send.emitters, "bitmask of the emitters (default 1)")
         ->check(CLI::Range(1, 255));
     sendCmd->add_option("--repeat", send.repeat, "repeats of the repeat sequence (default 0)")
@@ -558,7 +565,9 @@ int main(int argc, char** argv) {
 
     ListenArgs listen;
     auto* listenCmd = app.add_subcommand(
-        "listen", "one line per received frame: serial, digest, words (Ctrl-C stops)");
+        "listen",
+        "one line per received frame: serial, digest, words, \" | \" and each protocol "
+        "reading (Ctrl-C stops)");
     listenCmd->add_flag("--raw", listen.raw, "raw learning data instead of frames");
     listenCmd->add_flag("--json", listen.json, "one JSON object per line");
     listenCmd->add_flag("--all", listen.all, "also button, digital I/O and carrier events");
@@ -592,10 +601,14 @@ int main(int argc, char** argv) {
 
     PlotArgs plot;
     auto* plotCmd = app.add_subcommand("plot", "an SVG timing diagram of a code");
-    plotCmd->add_option("CODE", plot.code, "the code, or @FILE")->required();
+    plotCmd
+        ->add_option("CODE", plot.code, "the code, @FILE, or PROTOCOL:DEVICE[:SUBDEVICE]:FUNCTION")
+        ->required();
     plotCmd->add_option("-o,--output", plot.output, "the SVG file to write")->required();
     plotCmd->add_flag("--words", plot.words, "the code is received words (4 us ticks), not CCF");
     plotCmd->callback([&] { run = [&] { return runPlot(plot); }; });
+
+    addCodeCommands(app, run);
 
     auto* ports = app.add_subcommand("ports", "the serial ports");
     ports->callback([&] {

@@ -3,10 +3,9 @@
 
 #include <CLI/CLI.hpp>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
-#include <numeric>
 #include <thread>
 
 #include "ir_code.h"
@@ -56,8 +55,9 @@ Simulation::~Simulation() {
 
 void Simulation::addOptions(CLI::App& app) {
     app.add_option("--sim-remote", state_->remote,
-                   "the virtual devices hear this code (CODE or @FILE) over and over, as if a "
-                   "remote's button were held");
+                   "the virtual devices hear this code (CODE, @FILE or "
+                   "PROTOCOL:DEVICE[:SUBDEVICE]:FUNCTION) over and over, as if a remote's button "
+                   "were held: the first frame, then what the button sends while held");
     app.add_option("--sim-devices", state_->devices, "attach N virtual devices (default 1)")
         ->check(CLI::Range(0, 99));
     app.add_flag("--sim-bootloader", state_->bootloader,
@@ -67,7 +67,7 @@ void Simulation::addOptions(CLI::App& app) {
 
 void Simulation::prepare() {
     // Checked first: a bad code is a usage error before anything starts.
-    if (!state_->remote.empty()) parseCCF(loadWords(state_->remote));
+    if (!state_->remote.empty()) loadTimings(state_->remote);
     if (state_->devices == 0) kobsim_detach(simSerial(1).c_str());
     for (int n = 2; n <= state_->devices; ++n)
         kobsim_attach(simSerial(n).c_str(), 0x0100, 64);
@@ -75,10 +75,10 @@ void Simulation::prepare() {
 
 void Simulation::start() {
     if (state_->remote.empty() || state_->sender.joinable()) return;
-    const CCFCode code = parseCCF(loadWords(state_->remote));
+    const Timings code = loadTimings(state_->remote);
     const int devices = state_->devices;
     state_->sender = std::thread([this, code, devices] {
-        const auto hz = static_cast<unsigned int>(std::lround(code.frequencyHz));
+        const auto hz = static_cast<unsigned int>(code.carrierHz);
         std::unique_lock<std::mutex> guard(state_->lock);
         // Frame after frame at the pace of the real signal: the once
         // sequence, then the repeat sequence for as long as the tool runs
@@ -92,8 +92,10 @@ void Simulation::start() {
             const auto& pulses = n == 0 || code.repeat.empty()
                                      ? (code.once.empty() ? code.repeat : code.once)
                                      : code.repeat;
-            const double us = std::accumulate(pulses.begin(), pulses.end(), 0.0);
-            state_->wake.wait_for(guard, std::chrono::microseconds(static_cast<long long>(us)),
+            long long us = 0;
+            for (const int d : pulses)
+                us += std::abs(d);
+            state_->wake.wait_for(guard, std::chrono::microseconds(us),
                                   [this] { return state_->stopping; });
         }
     });

@@ -1,0 +1,36 @@
+// The subcommands about IR protocols, which need no device: decode,
+// encode, protocols; and the decode that listen and learn add to what
+// they print.
+#pragma once
+
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "koblib_codes.h"
+
+namespace CLI {
+class App;
+}
+
+namespace kob {
+
+// Registers decode, encode and protocols on app; the one that the command
+// line names sets run.
+void addCodeCommands(CLI::App& app, std::function<int()>& run);
+
+// A match as JSON: every field of kobc_match (null for a field the
+// protocol does not have).
+nlohmann::json matchJson(const kobc_match& match);
+
+// The decode of received words: the matches as text, each after " | ",
+// and as a JSON array. Words that are no frame give no match.
+std::string frameDecodeText(const std::vector<std::uint32_t>& words);
+nlohmann::json frameDecodeJson(const std::vector<std::uint32_t>& words);
+
+// What a learned CCF code decodes to, for a person: "NEC1 device=4 ..."
+// per sequence that matches, "no known protocol" when none does.
+std::string learnedProtocolText(const std::string& ccf);
+
+}  // namespace kob
