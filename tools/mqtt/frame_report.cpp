@@ -2,30 +2,15 @@
 
 #include <vector>
 
+#include "code_commands.h"
 #include "koblib_codes.h"
 
 namespace kobmqtt {
 
 namespace {
-nlohmann::json orNull(long value) {
-    return value == KOBC_NONE ? nlohmann::json(nullptr) : nlohmann::json(value);
-}
-
 // Decodes are few; more than this many readings of one frame are not sent.
 constexpr std::size_t kMaxMatches = 8;
 }  // namespace
-
-nlohmann::json matchJson(const kobc_match& m) {
-    return {{"protocol", m.protocol ? m.protocol : ""},
-            {"device", orNull(m.device)},
-            {"subdevice", orNull(m.subdevice)},
-            {"function", orNull(m.function)},
-            {"toggle", orNull(m.toggle)},
-            {"repeat", m.repeat != 0},
-            {"kernel_protocol",
-             m.kernel_protocol ? nlohmann::json(m.kernel_protocol) : nlohmann::json(nullptr)},
-            {"kernel_scancode", m.kernel_scancode}};
-}
 
 nlohmann::json frameMessage(const unsigned* words, std::size_t count, long measuredHz,
                             double time) {
@@ -40,7 +25,7 @@ nlohmann::json frameMessage(const unsigned* words, std::size_t count, long measu
     nlohmann::json decoded = nlohmann::json::array();
     bool repeat = false;
     for (std::size_t k = 0; k < found && k < kMaxMatches; ++k) {
-        decoded.push_back(matchJson(matches[k]));
+        decoded.push_back(kob::matchJson(matches[k]));
         repeat = repeat || matches[k].repeat != 0;
     }
 

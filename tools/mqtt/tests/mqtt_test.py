@@ -304,6 +304,16 @@ def check_received_frames(program, broker):
     assert any(f["repeat"] and f["decoded"] for f in frames)
     assert any(not f["repeat"] and f["decoded"] for f in frames), [f["decoded"] for f in frames]
     sub.stop()
+    # A remote given by protocol: its fields come back in the decode.
+    sub = Subscriber(broker, ["kob/rx/#"])
+    bridge = Bridge(program, broker, "rx", ["--sim-remote", "nec:4:8", "--no-discovery",
+                                            "--sim-devices", "2"])
+    for serial in ("SIM-0001", "SIM-0002"):
+        sub.wait(lambda t, r, p: t == "kob/rx/%s/received" % serial and any(
+            d["protocol"] == "NEC1" and d["device"] == 4 and d["function"] == 8 and
+            not d["repeat"] for d in json.loads(p)["decoded"]), "decode of nec:4:8 on " + serial)
+    bridge.stop()
+    sub.stop()
     print("received frames: %d messages, decoded as %s" %
           (len(frames), sorted({d["protocol"] for f in frames for d in f["decoded"]})))
 
