@@ -73,6 +73,10 @@ void Bridge::start() {
     open_ = true;
 }
 
+bool Bridge::waitConnected(double seconds) {
+    return link_->waitConnected(seconds);
+}
+
 void Bridge::stop() {
     {
         std::lock_guard<std::mutex> guard(lock_);

@@ -31,6 +31,8 @@ class Bridge {
     // Connects to the broker and opens the library. Throws
     // std::runtime_error when either cannot start.
     void start();
+    // Waits (at most seconds) for the broker; true when connected.
+    bool waitConnected(double seconds);
     // Publishes "offline", closes the library and the connection.
     void stop();
 

@@ -92,6 +92,13 @@ bool MqttLink::connected() const {
     return connected_;
 }
 
+bool MqttLink::waitConnected(double seconds) {
+    std::unique_lock<std::mutex> guard(lock_);
+    return changed_.wait_for(guard, std::chrono::duration<double>(seconds), [this] {
+        return connected_ || stopping_ || fatal_;
+    }) && connected_;
+}
+
 void MqttLink::stop(const std::string& finalTopic, const std::string& finalPayload, int timeoutMs) {
     std::unique_lock<std::mutex> guard(lock_);
     if (connected_) {

@@ -57,6 +57,8 @@ class MqttLink {
     void stop(const std::string& finalTopic, const std::string& finalPayload, int timeoutMs);
 
     bool connected() const;
+    // Waits until connected or the bound passes (or stop); true when connected.
+    bool waitConnected(double seconds);
 
   private:
     void run();

@@ -41,6 +41,9 @@ struct Ending {
 
 int signalPipe[2] = {-1, -1};
 
+// How long a virtual remote waits for the first connection.
+constexpr double kFirstConnectSeconds = 10.0;
+
 void onStopSignal(int) {
     const int saved = errno;
     const char byte = 1;
@@ -101,6 +104,8 @@ int main(int argc, char** argv) {
             bridge.start();
             std::fprintf(stderr, "kob-mqtt: node %s, topics %s/%s/...\n", config.node.c_str(),
                          config.prefix.c_str(), config.node.c_str());
+            // A virtual remote starts once its frames can reach the broker.
+            bridge.waitConnected(kFirstConnectSeconds);
             sim.start();
             code = ending.wait();
         } catch (const std::exception& e) {
