@@ -79,6 +79,13 @@ void MqttLink::start() {
 }
 
 bool MqttLink::publish(const std::string& topic, const std::string& payload, int qos, bool retain) {
+    {
+        // Nothing goes out before the broker has taken the connection (a
+        // publish before its answer breaks the protocol); what the bridge
+        // keeps (status, devices, discovery) is published again on connect.
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!sessionUp_) return false;
+    }
     return mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
                              payload.data(), qos, retain) == MOSQ_ERR_SUCCESS;
 }

@@ -103,14 +103,23 @@ std::string ccfFromProtocol(const json& request) {
     if (!name.is_string()) throw CommandError("protocol must be a name");
     const kobc_protocol_info* info = kobc_protocol_find(name.get<std::string>().c_str());
     if (info == nullptr) throw CommandError("unknown protocol \"" + name.get<std::string>() + "\"");
-    for (const char* field : {"device", "function"})
-        if (!request.contains(field)) throw CommandError(std::string("protocol needs ") + field);
-    // The library checks each field against the protocol's range; here
-    // only what fits a long.
-    const long device = integerField(request, "device", 0, LONG_MAX);
-    const long function = integerField(request, "function", 0, LONG_MAX);
-    const long subdevice = optionalInteger(request, "subdevice", 0, LONG_MAX, KOBC_NONE);
-    const long toggle = optionalInteger(request, "toggle", 0, LONG_MAX, KOBC_NONE);
+    // Each field against the protocol's range, named in the message.
+    const auto field = [&](const char* name, long max, bool required) -> long {
+        if (!request.contains(name) || request.at(name).is_null()) {
+            if (required) throw CommandError(std::string("protocol needs ") + name);
+            return KOBC_NONE;
+        }
+        if (max == KOBC_NONE) throw CommandError(std::string(info->name) + " has no " + name);
+        try {
+            return integerField(request, name, 0, max);
+        } catch (const CommandError& e) {
+            throw CommandError(std::string(e.what()) + " for " + info->name);
+        }
+    };
+    const long device = field("device", info->device_max, true);
+    const long function = field("function", info->function_max, true);
+    const long subdevice = field("subdevice", info->subdevice_max, false);
+    const long toggle = field("toggle", info->toggle_max, false);
     kobc_code code;
     char message[200];
     if (kobc_encode(info->name, device, subdevice, function, toggle, &code, message,
