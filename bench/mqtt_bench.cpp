@@ -129,8 +129,9 @@ int main(int argc, char** argv) {
     // Run as root, the broker would switch to a user that cannot read this
     // folder: it stays who it is.
     const passwd* me = getpwuid(getuid());
-    std::ofstream(config) << "user " << (me ? me->pw_name : "root") << "\nlistener " << port
-                          << " 127.0.0.1\nallow_anonymous true\npersistence false\n";
+    std::ofstream(config)
+        << "user " << (me ? me->pw_name : "root") << "\nlistener " << port
+        << " 127.0.0.1\nallow_anonymous true\npersistence false\nset_tcp_nodelay true\n";
     const pid_t broker = fork();
     if (broker == 0) {
         const std::string log = std::string(folder) + "/broker.log";
@@ -181,6 +182,7 @@ int main(int argc, char** argv) {
         Subscriber sub;
         mosquitto_lib_init();
         mosquitto* client = mosquitto_new(nullptr, true, &sub);
+        mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
         mosquitto_message_callback_set(client, &Subscriber::onMessage);
         mosquitto_subscribe_callback_set(client, &Subscriber::onSubscribe);
         mosquitto_connect(client, "127.0.0.1", port, 30);

@@ -37,6 +37,9 @@ MqttLink::MqttLink(Settings settings, ConnectHandler onConnect, MessageHandler o
     client_ = mosquitto_new(settings_.clientId.c_str(), false, this);
     if (client_ == nullptr) throw std::runtime_error("cannot create the MQTT client");
     mosquitto_threaded_set(client_, true);
+    // Results follow acknowledgements at once: small packets must not wait
+    // for the broker's delayed ACK.
+    mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(client_, &MqttLink::onConnect);
     mosquitto_disconnect_callback_set(client_, &MqttLink::onDisconnect);
     mosquitto_message_callback_set(client_, &MqttLink::onMessage);

@@ -118,6 +118,7 @@ class Broker:
             f.write("user %s\n" % pwd.getpwuid(os.getuid()).pw_name)
             f.write("per_listener_settings true\n"
                     "persistence false\n"
+                    "set_tcp_nodelay true\n"
                     "log_dest stderr\n"
                     "listener %d 127.0.0.1\n"
                     "allow_anonymous false\n"
