@@ -26,6 +26,10 @@ void logLine(const std::string& text) {
     std::fflush(stderr);
 }
 
+// Learning runs: the default and the longest time-out.
+constexpr double kDefaultLearnSeconds = 30;
+constexpr double kMaxLearnSeconds = 300;
+
 // What the error message quotes of a refused payload.
 constexpr std::size_t kQuotedBytes = 200;
 
@@ -66,8 +70,8 @@ void Bridge::start() {
     instance_ = this;
     link_->start();
     if (kob_open_ex(&Bridge::statusCallback, &Bridge::irSentCallback, &Bridge::irReceivedCallback,
-                    nullptr, &Bridge::digitalIOCallback, &Bridge::modulationCallback, nullptr,
-                    nullptr, &Bridge::buttonCallback) == nullptr)
+                    &Bridge::learnCallback, &Bridge::digitalIOCallback, &Bridge::modulationCallback,
+                    nullptr, nullptr, &Bridge::buttonCallback) == nullptr)
         logLine("the device-change notifier did not start: devices plugged in later are not seen");
     std::lock_guard<std::mutex> guard(lock_);
     open_ = true;
@@ -85,6 +89,13 @@ void Bridge::stop() {
     }
     // "KOB removed" of every device comes before kob_close returns; with
     // closing_ set they stay in discovery (unavailable, not gone).
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!learning_.empty()) kob_learnCCF(learning_.c_str(), 0, 0);
+        learning_.clear();
+    }
+    learnChanged_.notify_all();
+    endLearnWatch();
     kob_close();
     link_->stop(base_ + "/status", "offline", 3000);
     std::lock_guard<std::mutex> guard(lock_);
@@ -227,8 +238,7 @@ void Bridge::onMessage(const std::string& topic, const std::string& payload) {
     const std::string what = rest.substr(slash + 1);
     if (what == "send") return handleSend(topic, payload, serial);
     if (what == "output") return handleOutput(topic, payload, serial);
-    if (what == "learn")
-        return publishError(topic, payload, "learning is not there yet in this bridge");
+    if (what == "learn") return handleLearn(topic, payload, serial);
 }
 
 void Bridge::handleSend(const std::string& topic, const std::string& payload,
@@ -299,6 +309,87 @@ void Bridge::handleOutput(const std::string& topic, const std::string& payload,
     }
     kob_digitalIO(serial.c_str(), static_cast<unsigned char>(request.at("command").get<int>()),
                   static_cast<unsigned char>(request.at("value").get<int>()));
+}
+
+void Bridge::handleLearn(const std::string& topic, const std::string& payload,
+                         const std::string& serial) {
+    const nlohmann::json request = payload.size() > kMaxPayload
+                                       ? nlohmann::json()
+                                       : nlohmann::json::parse(payload, nullptr, false);
+    if (!request.is_object()) return publishError(topic, payload, "payload must be a JSON object");
+    if (request.contains("remote") || request.contains("button"))
+        return publishError(topic, payload,
+                            "storing a learned button (remote+button) needs the remotes library, "
+                            "which this bridge does not have yet");
+    double timeout = kDefaultLearnSeconds;
+    if (request.contains("timeout")) {
+        const nlohmann::json& t = request.at("timeout");
+        if (!t.is_number() || t.get<double>() < 1 || t.get<double>() > kMaxLearnSeconds)
+            return publishError(topic, payload,
+                                "timeout must be seconds in 1.." +
+                                    std::to_string(static_cast<int>(kMaxLearnSeconds)));
+        timeout = t.get<double>();
+    }
+    nlohmann::json id = request.contains("id") ? request.at("id") : nlohmann::json(nullptr);
+    if (!id.is_null() && !id.is_string() && !id.is_number_integer())
+        return publishError(topic, payload, "id must be a string or a whole number");
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!devices_.count(serial))
+            return publishError(topic, payload, "no device " + serial + " on node " + config_.node);
+        if (!learning_.empty())
+            return publishError(topic, payload, "a learning run on " + learning_ + " goes on");
+    }
+    endLearnWatch();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        learning_ = serial;
+        learnId_ = id;
+    }
+    kob_learnCCF(serial.c_str(), 1, 0);
+    learnWatch_ = std::thread([this, serial, id, topic, payload, timeout] {
+        std::unique_lock<std::mutex> guard(lock_);
+        if (learnChanged_.wait_for(guard, std::chrono::duration<double>(timeout),
+                                   [this] { return learning_.empty(); }))
+            return;
+        learning_.clear();
+        guard.unlock();
+        kob_learnCCF(serial.c_str(), 0, 0);
+        char text[120];
+        std::snprintf(text, sizeof text, "learning on %s did not finish within %.0f s",
+                      serial.c_str(), timeout);
+        publishJson(base_ + "/" + serial + "/learned",
+                    {{"id", id}, {"serial", serial}, {"status", "timeout"}, {"error", text}}, 1,
+                    false);
+        publishError(topic, payload, text);
+    });
+}
+
+void Bridge::endLearnWatch() {
+    if (learnWatch_.joinable()) learnWatch_.join();
+}
+
+void Bridge::learnCallback(const char* serial, int, const char* code) {
+    if (instance_ && code && code[0] != '\0') instance_->learned(serial, code);
+}
+
+void Bridge::learned(const std::string& serial, const std::string& code) {
+    nlohmann::json id;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (learning_ != serial) return;
+        learning_.clear();
+        id = learnId_;
+    }
+    learnChanged_.notify_all();
+    publishJson(base_ + "/" + serial + "/learned",
+                {{"id", id},
+                 {"serial", serial},
+                 {"status", "learned"},
+                 {"ccf", code},
+                 {"decoded", codeDecode(code)},
+                 {"time", now()}},
+                1, false);
 }
 
 // ---- publishing --------------------------------------------------------

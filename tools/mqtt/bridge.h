@@ -5,6 +5,7 @@
 // library and its result is published when the device says "IR Sent".
 #pragma once
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 
 #include "bridge_config.h"
 #include "discovery.h"
@@ -57,6 +59,7 @@ class Bridge {
     static void digitalIOCallback(const char* serial, unsigned char first, unsigned char second);
     static void modulationCallback(const char* serial, unsigned cycles, unsigned total);
     static void buttonCallback(const char* serial, int b1, int b2, int b3, int b4);
+    static void learnCallback(const char* serial, int progress, const char* code);
 
     void deviceArrived(const std::string& serial);
     void deviceRemoved(const std::string& serial);
@@ -69,6 +72,10 @@ class Bridge {
                     const std::string& serial);
     void handleOutput(const std::string& topic, const std::string& payload,
                       const std::string& serial);
+    void handleLearn(const std::string& topic, const std::string& payload,
+                     const std::string& serial);
+    void learned(const std::string& serial, const std::string& code);
+    void endLearnWatch();
 
     void publishDevices();
     void publishDiscovery(const std::string& serial, unsigned version);
@@ -90,6 +97,13 @@ class Bridge {
     std::map<std::string, Device> devices_;
     bool open_ = false;
     bool closing_ = false;
+
+    // One learning run at a time (the library has one learner); a watch
+    // thread ends it at its time-out.
+    std::string learning_;  // the serial, "" when none
+    nlohmann::json learnId_;
+    std::condition_variable learnChanged_;
+    std::thread learnWatch_;
 };
 
 // The most sends that may wait for "IR Sent" on one device.

@@ -50,4 +50,20 @@ nlohmann::json frameMessage(const unsigned* words, std::size_t count, long measu
             {"time", time}};
 }
 
+nlohmann::json codeDecode(const std::string& ccf) {
+    kobc_code code;
+    if (kobc_ccf_parse(ccf.c_str(), &code, nullptr, 0) != KOBC_OK) return nullptr;
+    const auto decode = [&](const int* durations, std::size_t count) {
+        nlohmann::json all = nlohmann::json::array();
+        kobc_match matches[kMaxMatches];
+        const std::size_t found =
+            count ? kobc_decode(durations, count, code.carrier_hz, matches, kMaxMatches) : 0;
+        for (std::size_t k = 0; k < found && k < kMaxMatches; ++k)
+            all.push_back(kob::matchJson(matches[k]));
+        return all;
+    };
+    return {{"once", decode(code.durations, code.once_count)},
+            {"repeat", decode(code.durations + code.once_count, code.repeat_count)}};
+}
+
 }  // namespace kobmqtt

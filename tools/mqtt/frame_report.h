@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace kobmqtt {
 
@@ -17,5 +18,9 @@ constexpr long kDefaultCarrierHz = 38000;
 // measured on the device (0: none); time in seconds since 1970.
 // Null when the frame holds no pulse.
 nlohmann::json frameMessage(const unsigned* words, std::size_t count, long measuredHz, double time);
+
+// The decode of a CCF code (a learned one): {"once": [...], "repeat":
+// [...]}, the matches of each sequence; null when the text is no code.
+nlohmann::json codeDecode(const std::string& ccf);
 
 }  // namespace kobmqtt

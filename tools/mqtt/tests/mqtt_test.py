@@ -319,6 +319,41 @@ def check_received_frames(program, broker):
           (len(frames), sorted({d["protocol"] for f in frames for d in f["decoded"]})))
 
 
+def check_learn(program, broker):
+    """Learning a held remote: the code and its decode on .../learned; refusals."""
+    sub = Subscriber(broker, ["kob/ln/#"])
+    bridge = Bridge(program, broker, "ln", ["--sim-remote", "nec:7:9", "--no-discovery"])
+    cases = [
+        # (payload, the status on .../learned or None, a word of the error or None)
+        ({"remote": "tv", "button": "power"}, None, "remotes library"),
+        ({"timeout": "soon"}, None, "timeout"),
+        ({"timeout": 0}, None, "timeout"),
+        ({"timeout": 60, "id": "l1"}, "learned", None),
+    ]
+    for n, (payload, status, word) in enumerate(cases):
+        errors = len(sub.all(lambda t, r, p: t == "kob/ln/error"))
+        publish(broker, "kob/ln/SIM-0001/learn", json.dumps(payload))
+        if word:
+            found = sub.wait(lambda t, r, p: t == "kob/ln/error", "error of learn %d" % n,
+                             count=errors + 1)
+            assert word in json.loads(found[-1][2])["error"], found[-1]
+            continue
+        sub.wait(lambda t, r, p: t == "kob/ln/SIM-0001/learned", "learned code", bound=90)
+        result = sub.json("kob/ln/SIM-0001/learned")[-1]
+        assert result["status"] == status and result["id"] == payload["id"], result
+        once = result["decoded"]["once"] + result["decoded"]["repeat"]
+        # The learner keeps what the held button sends most: a frame with
+        # its fields or the protocol's repeat frame.
+        assert any(d["protocol"] == "NEC1" and (d["repeat"] or (d["device"] == 7 and
+                                                                 d["function"] == 9))
+                   for d in once), result
+        assert ccf_durations(result["ccf"]), result
+        print("learned: %s -> %s" % (result["ccf"][:40], once[0]))
+    assert len(sub.json("kob/ln/SIM-0001/learned")) == 1
+    assert bridge.stop() == 0
+    sub.stop()
+
+
 def check_sends(program, broker):
     """Every payload kind reaches the device ("sent") and goes on the air (loopback)."""
     sub = Subscriber(broker, ["kob/tx/#"])
@@ -655,6 +690,7 @@ def main():
         checks = [
             ("received frames", lambda: check_received_frames(program, broker)),
             ("sends", lambda: check_sends(program, broker)),
+            ("learn", lambda: check_learn(program, broker)),
             ("bad payloads", lambda: check_bad_payloads(program, broker)),
             ("discovery", lambda: check_discovery(program, broker)),
             ("two nodes", lambda: check_two_nodes(program, broker)),
