@@ -15,6 +15,8 @@ if [ "$what" = all ]; then
   pkgs+=(python3 python3-pytest python3-pip python3-setuptools python3-wheel libcli11-dev nlohmann-json3-dev clang libclang-rt-14-dev clang-format ccache)
   # stress-ng: CPU hogs beside the suites, to check that their tests hold on a loaded machine.
   pkgs+=(stress-ng)
+  # kob-mqtt and its tests: a real broker, its clients, certificates.
+  pkgs+=(libmosquitto-dev mosquitto mosquitto-clients openssl)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

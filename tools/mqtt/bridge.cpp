@@ -1,0 +1,453 @@
+#include "bridge.h"
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+#include "frame_report.h"
+#include "koblib.h"
+#include "mqtt_link.h"
+#include "send_request.h"
+
+#ifndef KOB_MQTT_VERSION
+#define KOB_MQTT_VERSION "0"
+#endif
+
+namespace kobmqtt {
+
+namespace {
+double now() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() / 1e6;
+}
+
+void logLine(const std::string& text) {
+    std::fprintf(stderr, "kob-mqtt: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+// Learning runs: the default and the longest time-out.
+constexpr double kDefaultLearnSeconds = 30;
+constexpr double kMaxLearnSeconds = 300;
+
+// What the error message quotes of a refused payload.
+constexpr std::size_t kQuotedBytes = 200;
+
+std::string dumpJson(const nlohmann::json& message) {
+    return message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+}  // namespace
+
+Bridge* Bridge::instance_ = nullptr;
+
+Bridge::Bridge(const BridgeConfig& config, std::function<void(const std::string&)> onFatal)
+    : config_(config), base_(config.prefix + "/" + config.node), onFatal_(std::move(onFatal)) {
+    names_ = {config_.discoveryPrefix, base_, config_.node, KOB_MQTT_VERSION};
+    MqttLink::Settings s;
+    s.host = config_.host;
+    s.port = config_.effectivePort();
+    s.clientId = "kob-mqtt-" + config_.node;
+    s.username = config_.username;
+    s.password = config_.password;
+    s.cafile = config_.cafile;
+    s.cert = config_.cert;
+    s.key = config_.key;
+    s.keepalive = config_.keepalive;
+    s.willTopic = base_ + "/status";
+    s.willPayload = "offline";
+    link_ = std::make_unique<MqttLink>(
+        s, [this] { onConnected(); },
+        [this](const std::string& topic, const std::string& payload) { onMessage(topic, payload); },
+        [this](const std::string& reason) { onFatal_(reason); });
+}
+
+Bridge::~Bridge() {
+    stop();
+}
+
+void Bridge::start() {
+    if (instance_ != nullptr) throw std::runtime_error("one bridge per process");
+    instance_ = this;
+    link_->start();
+    if (kob_open_ex(&Bridge::statusCallback, &Bridge::irSentCallback, &Bridge::irReceivedCallback,
+                    &Bridge::learnCallback, &Bridge::digitalIOCallback, &Bridge::modulationCallback,
+                    nullptr, nullptr, &Bridge::buttonCallback) == nullptr)
+        logLine("the device-change notifier did not start: devices plugged in later are not seen");
+    std::lock_guard<std::mutex> guard(lock_);
+    open_ = true;
+}
+
+bool Bridge::waitConnected(double seconds) {
+    return link_->waitConnected(seconds);
+}
+
+void Bridge::stop() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (instance_ != this) return;
+        closing_ = true;
+    }
+    // "KOB removed" of every device comes before kob_close returns; with
+    // closing_ set they stay in discovery (unavailable, not gone).
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!learning_.empty()) kob_learnCCF(learning_.c_str(), 0, 0);
+        learning_.clear();
+    }
+    learnChanged_.notify_all();
+    endLearnWatch();
+    kob_close();
+    link_->stop(base_ + "/status", "offline", 3000);
+    std::lock_guard<std::mutex> guard(lock_);
+    open_ = false;
+    instance_ = nullptr;
+}
+
+// ---- library side (worker thread) ---------------------------------
+
+void Bridge::statusCallback(const char* serial, unsigned char code, const char* text) {
+    if (instance_ == nullptr) return;
+    const std::string s = serial;
+    if (code == 0) {
+        instance_->deviceArrived(s);
+    } else if (code == 1 && !s.empty()) {
+        instance_->deviceRemoved(s);
+    } else if (code == 1) {
+        logLine(std::string("library: ") + text);
+    }
+}
+
+void Bridge::irSentCallback(const char* serial, unsigned char status) {
+    if (instance_) instance_->irSent(serial, status);
+}
+
+void Bridge::irReceivedCallback(const char* serial, const char*, const unsigned* words,
+                                unsigned count) {
+    if (instance_) instance_->frameReceived(serial, words, count);
+}
+
+void Bridge::digitalIOCallback(const char* serial, unsigned char first, unsigned char second) {
+    if (!instance_) return;
+    instance_->publishJson(instance_->base_ + "/" + serial + "/input",
+                           {{"first", first}, {"second", second}, {"time", now()}}, 0, false);
+}
+
+void Bridge::modulationCallback(const char* serial, unsigned cycles, unsigned total) {
+    if (!instance_ || cycles == 0) return;
+    const long hz = static_cast<long>(total / cycles);
+    {
+        std::lock_guard<std::mutex> guard(instance_->lock_);
+        auto it = instance_->devices_.find(serial);
+        if (it != instance_->devices_.end()) it->second.carrierHz = hz;
+    }
+    instance_->publishJson(instance_->base_ + "/" + serial + "/modulation",
+                           {{"hz", hz}, {"cycles", cycles}, {"total", total}, {"time", now()}}, 0,
+                           false);
+}
+
+void Bridge::buttonCallback(const char* serial, int b1, int b2, int b3, int b4) {
+    if (!instance_) return;
+    instance_->publishJson(instance_->base_ + "/" + serial + "/button",
+                           {{"buttons", {b1, b2, b3, b4}}, {"time", now()}}, 0, false);
+}
+
+void Bridge::deviceArrived(const std::string& serial) {
+    const unsigned version = kob_version(serial.c_str());
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        devices_[serial].version = version;
+    }
+    logLine("device " + serial + " arrived");
+    publishDevices();
+    publishDiscovery(serial, version);
+}
+
+void Bridge::deviceRemoved(const std::string& serial) {
+    std::deque<Pending> lost;
+    bool closing;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = devices_.find(serial);
+        if (it == devices_.end()) return;
+        lost.swap(it->second.pending);
+        devices_.erase(it);
+        closing = closing_;
+    }
+    logLine("device " + serial + " removed");
+    for (const auto& p : lost)
+        publishSent(serial, p.id, "failed", "the device was removed before it sent the code");
+    publishDevices();
+    // Unplugged devices leave Home Assistant; when the bridge stops they
+    // only become unavailable.
+    if (!closing) clearDiscovery(serial);
+}
+
+void Bridge::irSent(const std::string& serial, unsigned status) {
+    Pending done;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = devices_.find(serial);
+        if (it == devices_.end() || it->second.pending.empty()) return;
+        done = it->second.pending.front();
+        it->second.pending.pop_front();
+    }
+    if (status == 0)
+        publishSent(serial, done.id, "sent", "");
+    else
+        publishSent(serial, done.id, "failed",
+                    "the device reported status " + std::to_string(status));
+}
+
+void Bridge::frameReceived(const std::string& serial, const unsigned* words, unsigned count) {
+    long carrier = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = devices_.find(serial);
+        if (it != devices_.end()) carrier = it->second.carrierHz;
+    }
+    const nlohmann::json message = frameMessage(words, count, carrier, now());
+    if (message.is_null()) return;
+    publishJson(base_ + "/" + serial + "/received", message, 0, false);
+}
+
+// ---- broker side (MQTT thread) --------------------------------------
+
+void Bridge::onConnected() {
+    // Only the node's own command topics, and Home Assistant's birth.
+    link_->subscribe(base_ + "/send", 1);
+    link_->subscribe(base_ + "/+/send", 1);
+    link_->subscribe(base_ + "/+/output", 1);
+    link_->subscribe(base_ + "/+/learn", 1);
+    if (config_.discovery) link_->subscribe(config_.discoveryPrefix + "/status", 0);
+    link_->publish(base_ + "/status", "online", 1, true);
+    publishDevices();
+    publishAllDiscovery();
+}
+
+void Bridge::onMessage(const std::string& topic, const std::string& payload) {
+    if (config_.discovery && topic == config_.discoveryPrefix + "/status") {
+        if (payload == "online") publishAllDiscovery();
+        return;
+    }
+    if (topic.compare(0, base_.size() + 1, base_ + "/") != 0) return;
+    const std::string rest = topic.substr(base_.size() + 1);
+    if (rest == "send") return handleSend(topic, payload, "");
+    const auto slash = rest.find('/');
+    if (slash == std::string::npos) return;
+    const std::string serial = rest.substr(0, slash);
+    const std::string what = rest.substr(slash + 1);
+    if (what == "send") return handleSend(topic, payload, serial);
+    if (what == "output") return handleOutput(topic, payload, serial);
+    if (what == "learn") return handleLearn(topic, payload, serial);
+}
+
+void Bridge::handleSend(const std::string& topic, const std::string& payload,
+                        const std::string& serial) {
+    SendRequest request;
+    try {
+        request = parseSendRequest(payload);
+    } catch (const CommandError& e) {
+        return publishError(topic, payload, e.what());
+    }
+    if (request.timed) {
+        const double age = now() - request.time;
+        if (age > config_.maxAge) {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "the send is %.1f s old, more than the %.1f s of --max-age: dropped", age,
+                          config_.maxAge);
+            if (!serial.empty()) publishSent(serial, request.id, "expired", text);
+            return publishError(topic, payload, text);
+        }
+    }
+    std::vector<std::string> targets;
+    std::string refused;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!serial.empty()) {
+            auto it = devices_.find(serial);
+            if (it == devices_.end())
+                refused = "no device " + serial + " on node " + config_.node;
+            else if (it->second.pending.size() >= kMaxPendingSends)
+                refused = "device " + serial + " has " + std::to_string(kMaxPendingSends) +
+                          " sends waiting: refused";
+            else
+                targets.push_back(serial);
+        } else {
+            for (const auto& d : devices_)
+                if (d.second.pending.size() < kMaxPendingSends) targets.push_back(d.first);
+            if (targets.empty()) refused = "no device on node " + config_.node + " can send now";
+        }
+        for (const auto& t : targets)
+            devices_[t].pending.push_back({request.id, request.kind});
+    }
+    if (!refused.empty()) {
+        if (!serial.empty()) publishSent(serial, request.id, "failed", refused);
+        return publishError(topic, payload, refused);
+    }
+    for (const auto& t : targets)
+        kob_sendCCF(t.c_str(), request.ccf.c_str(), static_cast<unsigned char>(request.emitters),
+                    static_cast<unsigned char>(request.repeat));
+}
+
+void Bridge::handleOutput(const std::string& topic, const std::string& payload,
+                          const std::string& serial) {
+    const nlohmann::json request = payload.size() > kMaxPayload
+                                       ? nlohmann::json()
+                                       : nlohmann::json::parse(payload, nullptr, false);
+    if (!request.is_object()) return publishError(topic, payload, "payload must be a JSON object");
+    for (const char* field : {"command", "value"}) {
+        if (!request.contains(field) || !request.at(field).is_number_integer() ||
+            request.at(field).get<long long>() < 0 || request.at(field).get<long long>() > 255)
+            return publishError(topic, payload,
+                                std::string(field) + " must be a whole number in 0..255");
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!devices_.count(serial))
+            return publishError(topic, payload, "no device " + serial + " on node " + config_.node);
+    }
+    kob_digitalIO(serial.c_str(), static_cast<unsigned char>(request.at("command").get<int>()),
+                  static_cast<unsigned char>(request.at("value").get<int>()));
+}
+
+void Bridge::handleLearn(const std::string& topic, const std::string& payload,
+                         const std::string& serial) {
+    const nlohmann::json request = payload.size() > kMaxPayload
+                                       ? nlohmann::json()
+                                       : nlohmann::json::parse(payload, nullptr, false);
+    if (!request.is_object()) return publishError(topic, payload, "payload must be a JSON object");
+    if (request.contains("remote") || request.contains("button"))
+        return publishError(topic, payload,
+                            "storing a learned button (remote+button) needs the remotes library, "
+                            "which this bridge does not have yet");
+    double timeout = kDefaultLearnSeconds;
+    if (request.contains("timeout")) {
+        const nlohmann::json& t = request.at("timeout");
+        if (!t.is_number() || t.get<double>() < 1 || t.get<double>() > kMaxLearnSeconds)
+            return publishError(topic, payload,
+                                "timeout must be seconds in 1.." +
+                                    std::to_string(static_cast<int>(kMaxLearnSeconds)));
+        timeout = t.get<double>();
+    }
+    nlohmann::json id = request.contains("id") ? request.at("id") : nlohmann::json(nullptr);
+    if (!id.is_null() && !id.is_string() && !id.is_number_integer())
+        return publishError(topic, payload, "id must be a string or a whole number");
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!devices_.count(serial))
+            return publishError(topic, payload, "no device " + serial + " on node " + config_.node);
+        if (!learning_.empty())
+            return publishError(topic, payload, "a learning run on " + learning_ + " goes on");
+    }
+    endLearnWatch();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        learning_ = serial;
+        learnId_ = id;
+    }
+    kob_learnCCF(serial.c_str(), 1, 0);
+    learnWatch_ = std::thread([this, serial, id, topic, payload, timeout] {
+        std::unique_lock<std::mutex> guard(lock_);
+        if (learnChanged_.wait_for(guard, std::chrono::duration<double>(timeout),
+                                   [this] { return learning_.empty(); }))
+            return;
+        learning_.clear();
+        guard.unlock();
+        kob_learnCCF(serial.c_str(), 0, 0);
+        char text[120];
+        std::snprintf(text, sizeof text, "learning on %s did not finish within %.0f s",
+                      serial.c_str(), timeout);
+        publishJson(base_ + "/" + serial + "/learned",
+                    {{"id", id}, {"serial", serial}, {"status", "timeout"}, {"error", text}}, 1,
+                    false);
+        publishError(topic, payload, text);
+    });
+}
+
+void Bridge::endLearnWatch() {
+    if (learnWatch_.joinable()) learnWatch_.join();
+}
+
+void Bridge::learnCallback(const char* serial, int, const char* code) {
+    if (instance_ && code && code[0] != '\0') instance_->learned(serial, code);
+}
+
+void Bridge::learned(const std::string& serial, const std::string& code) {
+    nlohmann::json id;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (learning_ != serial) return;
+        learning_.clear();
+        id = learnId_;
+    }
+    learnChanged_.notify_all();
+    publishJson(base_ + "/" + serial + "/learned",
+                {{"id", id},
+                 {"serial", serial},
+                 {"status", "learned"},
+                 {"ccf", code},
+                 {"decoded", codeDecode(code)},
+                 {"time", now()}},
+                1, false);
+}
+
+// ---- publishing --------------------------------------------------------
+
+void Bridge::publishDevices() {
+    nlohmann::json list = nlohmann::json::array();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (const auto& d : devices_) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%X.%02X", d.second.version >> 8,
+                          d.second.version & 0xFF);
+            list.push_back(
+                {{"serial", d.first}, {"version", d.second.version}, {"version_text", text}});
+        }
+    }
+    publishJson(base_ + "/devices", list, 1, true);
+}
+
+void Bridge::publishDiscovery(const std::string& serial, unsigned version) {
+    if (!config_.discovery) return;
+    publishJson(discoveryTopic(names_, serial), discoveryConfig(names_, serial, version), 1, true);
+}
+
+void Bridge::clearDiscovery(const std::string& serial) {
+    if (!config_.discovery) return;
+    link_->publish(discoveryTopic(names_, serial), "", 1, true);
+}
+
+void Bridge::publishAllDiscovery() {
+    std::map<std::string, unsigned> all;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (const auto& d : devices_)
+            all[d.first] = d.second.version;
+    }
+    for (const auto& d : all)
+        publishDiscovery(d.first, d.second);
+}
+
+void Bridge::publishError(const std::string& topic, const std::string& payload,
+                          const std::string& what) {
+    logLine("refused on " + topic + ": " + what);
+    publishJson(base_ + "/error",
+                {{"error", what}, {"topic", topic}, {"payload", payload.substr(0, kQuotedBytes)}},
+                1, false);
+}
+
+void Bridge::publishSent(const std::string& serial, const nlohmann::json& id,
+                         const std::string& status, const std::string& error) {
+    nlohmann::json message = {{"id", id}, {"serial", serial}, {"status", status}};
+    if (!error.empty()) message["error"] = error;
+    publishJson(base_ + "/" + serial + "/sent", message, 1, false);
+}
+
+void Bridge::publishJson(const std::string& topic, const nlohmann::json& message, int qos,
+                         bool retain) {
+    link_->publish(topic, dumpJson(message), qos, retain);
+}
+
+}  // namespace kobmqtt

@@ -1,0 +1,112 @@
+// kob-mqtt's core: the KOB-1 transceivers of this machine on the broker.
+// KOBLIB's callbacks (on its worker thread) become messages; messages on
+// the node's command topics (on the MQTT thread) become device commands.
+// Nothing here blocks either thread on the other: a send is queued to the
+// library and its result is published when the device says "IR Sent".
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+#include "bridge_config.h"
+#include "discovery.h"
+
+namespace kobmqtt {
+
+class MqttLink;
+
+class Bridge {
+  public:
+    // onFatal: the broker refused the bridge for good (the reason given).
+    Bridge(const BridgeConfig& config, std::function<void(const std::string&)> onFatal);
+    ~Bridge();
+    Bridge(const Bridge&) = delete;
+    Bridge& operator=(const Bridge&) = delete;
+
+    // Connects to the broker and opens the library. Throws
+    // std::runtime_error when either cannot start.
+    void start();
+    // Waits (at most seconds) for the broker; true when connected.
+    bool waitConnected(double seconds);
+    // Publishes "offline", closes the library and the connection.
+    void stop();
+
+  private:
+    struct Pending {
+        nlohmann::json id;
+        std::string kind;
+    };
+    struct Device {
+        unsigned version = 0;
+        long carrierHz = 0;  // the last carrier measured, 0 none
+        std::deque<Pending> pending;
+    };
+
+    // KOBLIB's callbacks land here (the library has one set of callbacks,
+    // so one bridge per process).
+    static Bridge* instance_;
+    static void statusCallback(const char* serial, unsigned char code, const char* text);
+    static void irSentCallback(const char* serial, unsigned char status);
+    static void irReceivedCallback(const char* serial, const char* text, const unsigned* words,
+                                   unsigned count);
+    static void digitalIOCallback(const char* serial, unsigned char first, unsigned char second);
+    static void modulationCallback(const char* serial, unsigned cycles, unsigned total);
+    static void buttonCallback(const char* serial, int b1, int b2, int b3, int b4);
+    static void learnCallback(const char* serial, int progress, const char* code);
+
+    void deviceArrived(const std::string& serial);
+    void deviceRemoved(const std::string& serial);
+    void irSent(const std::string& serial, unsigned status);
+    void frameReceived(const std::string& serial, const unsigned* words, unsigned count);
+
+    void onConnected();
+    void onMessage(const std::string& topic, const std::string& payload);
+    void handleSend(const std::string& topic, const std::string& payload,
+                    const std::string& serial);
+    void handleOutput(const std::string& topic, const std::string& payload,
+                      const std::string& serial);
+    void handleLearn(const std::string& topic, const std::string& payload,
+                     const std::string& serial);
+    void learned(const std::string& serial, const std::string& code);
+    void endLearnWatch();
+
+    void publishDevices();
+    void publishDiscovery(const std::string& serial, unsigned version);
+    void clearDiscovery(const std::string& serial);
+    void publishAllDiscovery();
+    void publishError(const std::string& topic, const std::string& payload,
+                      const std::string& what);
+    void publishSent(const std::string& serial, const nlohmann::json& id, const std::string& status,
+                     const std::string& error);
+    void publishJson(const std::string& topic, const nlohmann::json& message, int qos, bool retain);
+
+    BridgeConfig config_;
+    std::string base_;  // "<prefix>/<node>"
+    DiscoveryNames names_;
+    std::function<void(const std::string&)> onFatal_;
+    std::unique_ptr<MqttLink> link_;
+
+    std::mutex lock_;
+    std::map<std::string, Device> devices_;
+    bool open_ = false;
+    bool closing_ = false;
+
+    // One learning run at a time (the library has one learner); a watch
+    // thread ends it at its time-out.
+    std::string learning_;  // the serial, "" when none
+    nlohmann::json learnId_;
+    std::condition_variable learnChanged_;
+    std::thread learnWatch_;
+};
+
+// The most sends that may wait for "IR Sent" on one device.
+constexpr std::size_t kMaxPendingSends = 64;
+
+}  // namespace kobmqtt

@@ -1,0 +1,90 @@
+#include "discovery.h"
+
+#include <cstdio>
+
+#include "koblib_codes.h"
+
+namespace kobmqtt {
+
+namespace {
+// The event's type: the first decode's protocol, "unknown" when none.
+const char kEventTemplate[] =
+    "{{ {'event_type': value_json.decoded[0].protocol if value_json.decoded else 'unknown', "
+    "'device': value_json.decoded[0].device if value_json.decoded else none, "
+    "'function': value_json.decoded[0].function if value_json.decoded else none, "
+    "'ccf': value_json.ccf} | tojson }}";
+const char kSensorTemplate[] =
+    "{% if value_json.decoded %}{{ value_json.decoded[0].protocol }} "
+    "{{ value_json.decoded[0].device }} {{ value_json.decoded[0].function }}"
+    "{% else %}unknown{% endif %}";
+}  // namespace
+
+std::string discoveryId(const std::string& text) {
+    std::string id = text;
+    for (char& c : id) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '_' || c == '-';
+        if (!ok) c = '_';
+    }
+    return id;
+}
+
+std::string discoveryTopic(const DiscoveryNames& names, const std::string& serial) {
+    return names.discoveryPrefix + "/device/" + discoveryId("kob_" + names.node + "_" + serial) +
+           "/config";
+}
+
+nlohmann::json discoveryConfig(const DiscoveryNames& names, const std::string& serial,
+                               unsigned version) {
+    const std::string id = discoveryId("kob_" + names.node + "_" + serial);
+    const std::string topics = names.base + "/" + serial;
+    char versionText[16];
+    std::snprintf(versionText, sizeof versionText, "%X.%02X", version >> 8, version & 0xFF);
+
+    nlohmann::json eventTypes = nlohmann::json::array();
+    for (std::size_t n = 0; n < kobc_protocol_count(); ++n)
+        eventTypes.push_back(kobc_protocol_at(n)->name);
+    eventTypes.push_back("unknown");
+
+    nlohmann::json components = {
+        {"emitter",
+         {{"p", "infrared"},
+          {"schema", "emitter"},
+          {"name", "IR emitter"},
+          {"cmd_t", topics + "/send"},
+          {"qos", 1},
+          {"uniq_id", id + "_emitter"}}},
+        {"receiver",
+         {{"p", "infrared"},
+          {"schema", "receiver"},
+          {"name", "IR receiver"},
+          {"stat_t", topics + "/received"},
+          {"uniq_id", id + "_receiver"}}},
+        {"code",
+         {{"p", "event"},
+          {"name", "IR code"},
+          {"stat_t", topics + "/received"},
+          {"evt_typ", eventTypes},
+          {"val_tpl", kEventTemplate},
+          {"uniq_id", id + "_code"}}},
+        {"last_code",
+         {{"p", "sensor"},
+          {"name", "Last IR code"},
+          {"stat_t", topics + "/received"},
+          {"val_tpl", kSensorTemplate},
+          {"uniq_id", id + "_last_code"}}},
+    };
+    return {{"dev",
+             {{"ids", {"kob_" + discoveryId(serial)}},
+              {"name", "KOB-1 " + serial},
+              {"mdl", "KOB-1"},
+              {"sn", serial},
+              {"sw", versionText},
+              {"via_device", discoveryId("kob_" + names.node)}}},
+            {"o", {{"name", "kob-mqtt"}, {"sw", names.bridgeVersion}}},
+            {"avty_t", names.base + "/status"},
+            {"qos", 1},
+            {"cmps", components}};
+}
+
+}  // namespace kobmqtt
