@@ -68,14 +68,19 @@ class KOBTest : public ::testing::Test {
     // the device is gone.
     bool pump(const std::function<bool()>& done, int deadlineMs = 20000) {
         const Waitable event = kob->getDevice()->readEvent();
-        for (int waited = 0; waited < deadlineMs; waited += 50) {
+        // A deadline on the clock, not a count of waits: a full channel
+        // holds far more reports than one per wait.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
+        while (std::chrono::steady_clock::now() < deadline) {
             {
                 std::lock_guard<std::mutex> guard(signal.lock());
                 if (done()) return true;
             }
             if (waitAny(&event, 1, 50) == 0 && !kob->serviceRead()) return false;
         }
-        return false;
+        std::lock_guard<std::mutex> guard(signal.lock());
+        return done();
     }
 
     // The output reports the device has received, once count have arrived.
