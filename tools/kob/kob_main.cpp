@@ -38,32 +38,11 @@ constexpr const char* kExitCodes =
     "a code that is not what it claims, a file that cannot be read); 130 interrupted (Ctrl-C). "
     "Failures print one line on standard error.";
 
-std::string hex4(std::uint32_t word) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(word));
-    return text;
-}
-
-std::string joinWords(const std::vector<std::uint32_t>& words) {
-    std::string text;
-    for (const auto word : words)
-        text += (text.empty() ? "" : " ") + hex4(word);
-    return text;
-}
-
 std::string digest(const std::vector<std::uint32_t>& words) {
     std::vector<unsigned int> copy(words.begin(), words.end());
     char out[33] = {};
     kob_hash(copy.data(), static_cast<unsigned int>(copy.size()), out, sizeof out);
     return out;
-}
-
-std::vector<std::string> split(const std::string& text) {
-    std::vector<std::string> parts;
-    std::stringstream in(text);
-    for (std::string part; std::getline(in, part, ',');)
-        if (!part.empty()) parts.push_back(part);
-    return parts;
 }
 
 std::vector<std::string> portNames(Simulation& sim) {
@@ -75,7 +54,7 @@ std::vector<std::string> portNames(Simulation& sim) {
         if (kob_upgrade_list_comports(&text[0], length + 1) <= length) break;
     }
     text.resize(std::strlen(text.c_str()));  // a shorter list leaves zeros behind
-    auto ports = split(text);
+    auto ports = splitList(text);
     for (auto& extra : sim.extraPorts())
         ports.push_back(extra);
     return ports;
@@ -164,7 +143,7 @@ struct ListenArgs {
 void printEvent(const Event& e, bool json) {
     nlohmann::json j{{"serial", e.serial}};
     std::string line = e.serial;
-    auto words = [&](const std::vector<std::uint32_t>& w) { line += " " + joinWords(w); };
+    auto words = [&](const std::vector<std::uint32_t>& w) { line += " " + wordText(w); };
     switch (e.kind) {
         case Event::kReceived: {
             double us = 0;
@@ -183,7 +162,7 @@ void printEvent(const Event& e, bool json) {
         }
         case Event::kRawLearn:
             j.update({{"event", "raw"}, {"header", e.values[0]}, {"words", e.words}});
-            line += " raw " + hex4(static_cast<std::uint32_t>(e.values[0]));
+            line += " raw " + wordText({static_cast<std::uint32_t>(e.values[0])});
             words(e.words);
             break;
         case Event::kStatus:

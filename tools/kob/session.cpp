@@ -15,6 +15,14 @@ Clock::time_point after(double seconds) {
     return Clock::now() + std::chrono::microseconds(static_cast<long long>(seconds * 1e6));
 }
 
+std::vector<std::string> splitList(const std::string& text) {
+    std::vector<std::string> parts;
+    std::stringstream in(text);
+    for (std::string part; std::getline(in, part, ',');)
+        if (!part.empty()) parts.push_back(part);
+    return parts;
+}
+
 std::string seconds(double s) {
     std::ostringstream text;
     text << s << " s";
@@ -22,14 +30,6 @@ std::string seconds(double s) {
 }
 
 namespace {
-
-std::vector<std::string> split(const std::string& text) {
-    std::vector<std::string> parts;
-    std::stringstream in(text);
-    for (std::string part; std::getline(in, part, ',');)
-        if (!part.empty()) parts.push_back(part);
-    return parts;
-}
 
 std::string joined(const std::vector<std::string>& serials) {
     std::string text;
@@ -47,7 +47,7 @@ std::vector<std::string> deviceSerials() {
         std::string text(size, '\0');
         if (kob_list(&text[0], size) > size) continue;
         text.resize(std::strlen(text.c_str()));
-        return split(text);
+        return splitList(text);
     }
 }
 
