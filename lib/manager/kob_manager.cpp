@@ -22,7 +22,7 @@ KOBManager::~KOBManager() {
 }
 
 void KOBManager::post(Job job) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     jobs.push_front(std::move(job));
     jobEvent.set();
 }
@@ -65,7 +65,7 @@ void KOBManager::run() {
         jobEvent.reset();
 
         int ran = 0;
-        std::unique_lock<std::mutex> guard(lock);
+        MutexLock guard(lock);
         while (!jobs.empty() && ran < kBatchLimit) {
             Job job = std::move(jobs.back());
             jobs.pop_back();
@@ -115,7 +115,7 @@ void KOBManager::scan() {
         if (!hid->startRead()) continue;  // released at once: "KOB removed", tried again later
         device->setReadPending(true);
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             devices[serial] = device;
         }
         entered = true;
@@ -127,6 +127,7 @@ void KOBManager::scan() {
 void KOBManager::rebuildWaitHandles() {
     waitHandles[0] = jobEvent.waitable();
     waitCount = 1;
+    MutexLock guard(lock);
     for (const auto& entry : devices) {
         if (waitCount >= kMaxWaitables) break;
         waitDevices[waitCount] = entry.second;
@@ -138,6 +139,7 @@ void KOBManager::rebuildWaitHandles() {
 }
 
 std::shared_ptr<KOB> KOBManager::findBySerial(const std::string& serial) {
+    MutexLock guard(lock);
     const auto it = devices.find(serial);
     return it == devices.end() ? nullptr : it->second;
 }
@@ -152,7 +154,7 @@ std::shared_ptr<KOB> KOBManager::findByReadEvent(Waitable handle) {
 
 void KOBManager::remove(const std::string& serial) {
     std::shared_ptr<KOB> gone;  // destroyed after the lock is let go
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     const auto it = devices.find(serial);
     if (it == devices.end()) return;
     gone = std::move(it->second);
@@ -162,7 +164,7 @@ void KOBManager::remove(const std::string& serial) {
 void KOBManager::emptyTable() {
     std::map<std::string, std::shared_ptr<KOB>> gone;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         gone.swap(devices);
     }
     // Each device reports "KOB removed" as it goes, in key order, with no
@@ -173,7 +175,7 @@ void KOBManager::emptyTable() {
 }
 
 std::vector<std::string> KOBManager::listSerials() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     std::vector<std::string> serials;
     for (const auto& entry : devices)
         serials.push_back(entry.second->getDevice()->getSerial());
@@ -181,7 +183,7 @@ std::vector<std::string> KOBManager::listSerials() {
 }
 
 std::uint32_t KOBManager::version(const std::string& serial) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     for (const auto& entry : devices)
         if (entry.first == serial) return entry.second->getDevice()->versionNumber();
     return 0;
