@@ -12,7 +12,7 @@ if [ "$what" = all ]; then
          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 wine64
          qemu-system-x86 busybox-static cpio libhidapi-hidraw0
          liblirc-dev lirc)
-  pkgs+=(python3 python3-pytest python3-pip python3-setuptools python3-wheel libcli11-dev nlohmann-json3-dev clang libclang-rt-14-dev clang-format ccache)
+  pkgs+=(python3 python3-pytest python3-pip python3-setuptools python3-wheel libcli11-dev nlohmann-json3-dev clang libclang-rt-14-dev clang-format ccache gcovr)
   # stress-ng: CPU hogs beside the suites, to check that their tests hold on a loaded machine.
   pkgs+=(stress-ng)
   # kob-mqtt and its tests: a real broker, its clients, certificates.

@@ -7,7 +7,7 @@ namespace koblib {
 VirtualBus::~VirtualBus() {
     std::vector<std::shared_ptr<VirtualKOB>> devices;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         devices.swap(devices_);
     }
     for (auto& device : devices)
@@ -17,7 +17,7 @@ VirtualBus::~VirtualBus() {
 bool VirtualBus::attach(const std::string& serial, std::uint32_t version, std::uint32_t payload) {
     if (payload < kMinPayload || payload > kMaxPayload) return false;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         for (const auto& device : devices_)
             if (device->serial() == serial && !device->detached()) return false;
         auto device = std::make_shared<VirtualKOB>(serial, version, payload);
@@ -32,7 +32,7 @@ bool VirtualBus::attach(const std::string& serial, std::uint32_t version, std::u
 bool VirtualBus::detach(const std::string& serial) {
     std::shared_ptr<VirtualKOB> gone;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         auto it = std::find_if(devices_.begin(), devices_.end(), [&](const auto& device) {
             return device->serial() == serial && !device->detached();
         });
@@ -46,7 +46,7 @@ bool VirtualBus::detach(const std::string& serial) {
 }
 
 std::shared_ptr<VirtualKOB> VirtualBus::find(const std::string& serial) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     for (const auto& device : devices_)
         if (device->serial() == serial && !device->detached()) return device;
     return nullptr;
@@ -56,7 +56,7 @@ std::vector<std::shared_ptr<HIDDevice>> VirtualBus::getDevices() {
     std::vector<std::shared_ptr<VirtualKOB>> present;
     std::vector<std::shared_ptr<VirtualKOB>> left;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         for (const auto& device : devices_)
             (device->detached() ? left : present).push_back(device);
         devices_ = present;
@@ -69,12 +69,12 @@ std::vector<std::shared_ptr<HIDDevice>> VirtualBus::getDevices() {
 }
 
 void VirtualBus::setChangeListener(std::function<void()> listener) {
-    std::lock_guard<std::mutex> guard(listenerLock_);
+    MutexLock guard(listenerLock_);
     listener_ = std::move(listener);
 }
 
 void VirtualBus::notify() {
-    std::lock_guard<std::mutex> guard(listenerLock_);
+    MutexLock guard(listenerLock_);
     if (listener_) listener_();
 }
 

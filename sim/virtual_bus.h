@@ -5,11 +5,11 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "device/hid_collection.h"
+#include "os/thread_annotations.h"
 #include "virtual_kob.h"
 
 namespace koblib {
@@ -36,13 +36,14 @@ class VirtualBus : public HIDCollection {
     void setChangeListener(std::function<void()> listener);
 
   private:
-    void notify();
+    void notify() EXCLUDES(listenerLock_);
 
-    std::mutex lock_;
-    std::vector<std::shared_ptr<VirtualKOB>> devices_;
-    std::mutex listenerLock_;  // held while a notice runs, so that a cleared
-                               // listener is never called afterwards
-    std::function<void()> listener_;
+    Mutex lock_;
+    std::vector<std::shared_ptr<VirtualKOB>> devices_ GUARDED_BY(lock_);
+    // Held while a notice runs, so that a cleared listener is never called
+    // afterwards.
+    Mutex listenerLock_;
+    std::function<void()> listener_ GUARDED_BY(listenerLock_);
 };
 
 }  // namespace koblib

@@ -76,7 +76,7 @@ VirtualKOB::~VirtualKOB() {
 
 std::shared_ptr<HIDDevice> VirtualKOB::open() {
     reapConnections(false);
-    std::lock_guard<std::mutex> guard(portsLock_);
+    MutexLock guard(portsLock_);
     if (detached_) return nullptr;
     auto connection = std::make_unique<Connection>();
     connection->port = std::make_unique<VirtualPort>(payload_ + 1, payload_ + 1);
@@ -104,7 +104,7 @@ std::shared_ptr<HIDDevice> VirtualKOB::open() {
 void VirtualKOB::reapConnections(bool all) {
     std::list<std::unique_ptr<Connection>> ended;
     {
-        std::lock_guard<std::mutex> guard(portsLock_);
+        MutexLock guard(portsLock_);
         for (auto it = connections_.begin(); it != connections_.end();) {
             auto next = std::next(it);
             if (all || (*it)->done) ended.splice(ended.end(), connections_, it);
@@ -116,7 +116,7 @@ void VirtualKOB::reapConnections(bool all) {
 }
 
 void VirtualKOB::detach() {
-    std::lock_guard<std::mutex> guard(portsLock_);
+    MutexLock guard(portsLock_);
     if (detached_) return;
     detached_ = true;
     for (auto& connection : connections_)
@@ -124,7 +124,7 @@ void VirtualKOB::detach() {
 }
 
 bool VirtualKOB::detached() const {
-    std::lock_guard<std::mutex> guard(portsLock_);
+    MutexLock guard(portsLock_);
     return detached_;
 }
 
@@ -160,7 +160,7 @@ void VirtualKOB::deliverOutput(const unsigned char* report, std::size_t length) 
 }
 
 void VirtualKOB::setInputSink(InputSink sink) {
-    std::lock_guard<std::mutex> guard(portsLock_);
+    MutexLock guard(portsLock_);
     inputSink_ = std::move(sink);
 }
 
@@ -429,7 +429,7 @@ void VirtualKOB::flushInputs(std::unique_lock<std::mutex>& lock) {
 // for room; a message that finds no room at its first report is
 // discarded whole, and each of its reports counts as dropped.
 void VirtualKOB::deliverInput(const Outgoing& out) {
-    std::lock_guard<std::mutex> guard(portsLock_);
+    MutexLock guard(portsLock_);
     if (detached_) return;
     for (auto& connection : connections_) {
         if (connection->done) continue;
@@ -456,7 +456,7 @@ void VirtualKOB::deliverInput(const Outgoing& out) {
 void VirtualKOB::retryHeld(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     {
-        std::lock_guard<std::mutex> guard(portsLock_);
+        MutexLock guard(portsLock_);
         bool still = false;
         for (auto& connection : connections_) {
             Connection& c = *connection;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "device/hid_device.h"
+#include "os/thread_annotations.h"
 
 namespace koblib {
 
@@ -108,13 +109,13 @@ class VirtualKOB {
     // first: the report begins a message (the only report of most).
     void queueInput(const std::vector<unsigned char>& payload, bool first = true);
     void flushInputs(std::unique_lock<std::mutex>& lock);
-    void deliverInput(const Outgoing& out);
+    void deliverInput(const Outgoing& out) EXCLUDES(portsLock_);
     // Hands held reports to the hosts that have room now (stateLock_ is
     // let go meanwhile).
     void retryHeld(std::unique_lock<std::mutex>& lock);
     void schedule(std::chrono::steady_clock::time_point at, std::uint64_t transmission,
                   std::function<void()> action);
-    void reapConnections(bool all);
+    void reapConnections(bool all) EXCLUDES(portsLock_);
 
     const std::string serial_;
     const std::uint32_t version_;
@@ -123,12 +124,12 @@ class VirtualKOB {
     // Connections and sending. No lock is ever held while a thread is
     // joined or while anything may wait: sends never wait (a full channel
     // drops the report), ended readers are joined after the lock is let go.
-    mutable std::mutex portsLock_;
-    std::list<std::unique_ptr<Connection>> connections_;
+    mutable Mutex portsLock_;
+    std::list<std::unique_ptr<Connection>> connections_ GUARDED_BY(portsLock_);
     std::atomic<bool> connectionEnded_{false};  // a reader is done: join it
-    bool detached_ = false;
-    std::function<void()> selfDetachListener_;
-    InputSink inputSink_;
+    bool detached_ GUARDED_BY(portsLock_) = false;
+    std::function<void()> selfDetachListener_;  // under stateLock_
+    InputSink inputSink_ GUARDED_BY(portsLock_);
     std::atomic<unsigned> dropped_{0};
     std::atomic<bool> holding_{false};  // a connection holds reports
 

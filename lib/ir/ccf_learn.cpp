@@ -16,7 +16,7 @@ CCFLearn::CCFLearn(Progress progress, SerialFunction modulationOn, SerialFunctio
 }
 
 void CCFLearn::start(std::int32_t frequency, const std::string& serial) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     ++run_;
     givenFrequency_ = frequency;
     serial_ = serial;
@@ -29,7 +29,7 @@ void CCFLearn::start(std::int32_t frequency, const std::string& serial) {
 void CCFLearn::stop() {
     Calls calls;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         ++run_;
         active_ = false;
         calls.serial = serial_;
@@ -41,7 +41,7 @@ void CCFLearn::stop() {
 void CCFLearn::onFrame(const std::string& serial, const std::string& text) {
     Calls calls;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (!active_ || serial != serial_ || frames_.size() >= kMaxFrames) return;
         frames_.emplace_back(lengths_, text.c_str());
         calls = evaluate();
@@ -52,7 +52,7 @@ void CCFLearn::onFrame(const std::string& serial, const std::string& text) {
 void CCFLearn::onModulation(const std::string& serial, std::uint32_t cycles, std::uint32_t total) {
     Calls calls;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (!active_ || serial != serial_ || cycles == 0) return;
         frequencies_.push_back(total / cycles);
         calls = evaluate();
@@ -72,9 +72,9 @@ CCFLearn::Calls CCFLearn::evaluate() {
     std::size_t best = 0;
     double gapSum = 0;
     for (std::size_t u = 0; u < frames_.size(); ++u) {
-        const auto matches = static_cast<std::uint32_t>(
-            std::count_if(frames_.begin(), frames_.end(),
-                          [&](const CCF& other) { return other.samePulses(frames_[u]); }));
+        const auto matches = static_cast<std::uint32_t>(std::count_if(
+            frames_.begin(), frames_.end(),
+            [&frame = frames_[u]](const CCF& other) { return other.samePulses(frame); }));
         if (matches > bestMatches) {
             bestMatches = matches;
             best = u;
@@ -194,7 +194,7 @@ void CCFLearn::report(const Calls& calls) {
     // since the lock was let go has replaced that run. Nothing waits for
     // the call to end.
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (calls.run != run_) return;
     }
     progress_(calls.serial, calls.percent, calls.code);

@@ -8,12 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "ir/ccf.h"
 #include "ir/pulse_lengths.h"
+#include "os/thread_annotations.h"
 
 namespace koblib {
 
@@ -39,17 +39,18 @@ class CCFLearn {
     // Begins a run for serial, dropping the last one's frames, measurements
     // and bins; frequency is the carrier in Hz, or 0 or less to measure it.
     // Reports nothing.
-    void start(std::int32_t frequency, const std::string& serial);
+    void start(std::int32_t frequency, const std::string& serial) EXCLUDES(lock_);
 
     // Ends the run at once and asks its device to stop measuring.
-    void stop();
+    void stop() EXCLUDES(lock_);
 
     // A receive event (the word text of one frame) of a device.
-    void onFrame(const std::string& serial, const std::string& text);
+    void onFrame(const std::string& serial, const std::string& text) EXCLUDES(lock_);
 
     // A carrier measurement of a device: total / cycles Hz. Ignored when
     // cycles is 0.
-    void onModulation(const std::string& serial, std::uint32_t cycles, std::uint32_t total);
+    void onModulation(const std::string& serial, std::uint32_t cycles, std::uint32_t total)
+        EXCLUDES(lock_);
 
     // The four operations above are serialised by a lock inside the
     // learner that is held only while they change its fields, never while
@@ -76,25 +77,25 @@ class CCFLearn {
         bool modulationOff = false;
     };
 
-    Calls evaluate();
-    std::int32_t estimateFrequency(int& confidence);
-    std::string finish(std::size_t best, double averageGap, std::int32_t frequency);
-    void make(const Calls& calls);
+    Calls evaluate() REQUIRES(lock_);
+    std::int32_t estimateFrequency(int& confidence) REQUIRES(lock_);
+    std::string finish(std::size_t best, double averageGap, std::int32_t frequency) REQUIRES(lock_);
+    void make(const Calls& calls) EXCLUDES(lock_);
     // The progress call of make, made while its run is the current one.
-    void report(const Calls& calls);
+    void report(const Calls& calls) EXCLUDES(lock_);
 
     const Progress progress_;
     const SerialFunction modulationOn_;
     const SerialFunction modulationOff_;
 
-    std::mutex lock_;  // guards everything below
-    std::vector<CCF> frames_;
-    std::vector<std::uint32_t> frequencies_;
-    PulseLengths lengths_;
-    std::string serial_;
-    bool active_ = false;
-    std::int32_t givenFrequency_ = 0;
-    std::uint64_t run_ = 0;  // counted by every start and stop
+    Mutex lock_;
+    std::vector<CCF> frames_ GUARDED_BY(lock_);
+    std::vector<std::uint32_t> frequencies_ GUARDED_BY(lock_);
+    PulseLengths lengths_ GUARDED_BY(lock_);
+    std::string serial_ GUARDED_BY(lock_);
+    bool active_ GUARDED_BY(lock_) = false;
+    std::int32_t givenFrequency_ GUARDED_BY(lock_) = 0;
+    std::uint64_t run_ GUARDED_BY(lock_) = 0;  // counted by every start and stop
 };
 
 }  // namespace koblib

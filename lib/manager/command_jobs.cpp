@@ -13,6 +13,7 @@ constexpr bool kExactSerial = true;
 
 std::vector<std::shared_ptr<KOB>> KOBManager::addressed(const std::string& serial, bool exact) {
     std::vector<std::shared_ptr<KOB>> picked;
+    MutexLock guard(lock);
     for (const auto& entry : devices)
         if (entry.first == serial || (!exact && serial.empty())) picked.push_back(entry.second);
     return picked;

@@ -23,7 +23,7 @@ KOBManager::~KOBManager() {
 }
 
 void KOBManager::post(Job job) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     jobs.push_front(std::move(job));
     jobEvent.set();
 }
@@ -69,7 +69,7 @@ void KOBManager::run() {
         jobEvent.reset();
 
         int ran = 0;
-        std::unique_lock<std::mutex> guard(lock);
+        MutexLock guard(lock);
         while (!jobs.empty() && ran < kBatchLimit) {
             Job job = std::move(jobs.back());
             jobs.pop_back();
@@ -119,7 +119,7 @@ void KOBManager::scan() {
         if (!hid->startRead()) continue;  // released at once: "KOB removed", tried again later
         device->setReadPending(true);
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             devices[serial] = device;
         }
         entered = true;
@@ -131,6 +131,7 @@ void KOBManager::scan() {
 void KOBManager::rebuildWaitHandles() {
     waitHandles[0] = jobEvent.waitable();
     waitCount = 1;
+    MutexLock guard(lock);
     for (const auto& entry : devices) {
         if (waitCount >= kMaxWaitables) break;
         waitDevices[waitCount] = entry.second;
@@ -142,6 +143,7 @@ void KOBManager::rebuildWaitHandles() {
 }
 
 std::shared_ptr<KOB> KOBManager::findBySerial(const std::string& serial) {
+    MutexLock guard(lock);
     const auto it = devices.find(serial);
     return it == devices.end() ? nullptr : it->second;
 }
@@ -156,7 +158,7 @@ std::shared_ptr<KOB> KOBManager::findByReadEvent(Waitable handle) {
 
 void KOBManager::remove(const std::string& serial) {
     std::shared_ptr<KOB> gone;  // destroyed after the lock is let go
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     const auto it = devices.find(serial);
     if (it == devices.end()) return;
     gone = std::move(it->second);
@@ -166,7 +168,7 @@ void KOBManager::remove(const std::string& serial) {
 void KOBManager::emptyTable() {
     std::map<std::string, std::shared_ptr<KOB>> gone;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         gone.swap(devices);
     }
     // Each device reports "KOB removed" as it goes, in key order, with no
@@ -177,7 +179,7 @@ void KOBManager::emptyTable() {
 }
 
 std::vector<std::string> KOBManager::listSerials() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     std::vector<std::string> serials;
     for (const auto& entry : devices)
         serials.push_back(entry.second->getDevice()->getSerial());
@@ -185,7 +187,7 @@ std::vector<std::string> KOBManager::listSerials() {
 }
 
 std::uint32_t KOBManager::version(const std::string& serial) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     for (const auto& entry : devices)
         if (entry.first == serial) return entry.second->getDevice()->versionNumber();
     return 0;

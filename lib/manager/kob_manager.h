@@ -9,7 +9,6 @@
 #include <list>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "device/kob.h"
 #include "ir/ccf_learn.h"
 #include "os/event.h"
+#include "os/thread_annotations.h"
 #include "os/wait_set.h"
 
 namespace koblib {
@@ -51,7 +51,7 @@ class KOBManager {
     KOBManager& operator=(const KOBManager&) = delete;
 
     // Queues a job for the worker; never waits for it.
-    void post(Job job);
+    void post(Job job) EXCLUDES(lock);
     // Starts the worker if none runs. Throws std::system_error when the
     // thread cannot be made.
     void startWorker();
@@ -67,8 +67,8 @@ class KOBManager {
     void scan();
 
     // Table reads on the caller's thread, under the lock.
-    std::vector<std::string> listSerials();
-    std::uint32_t version(const std::string& serial);
+    std::vector<std::string> listSerials() EXCLUDES(lock);
+    std::uint32_t version(const std::string& serial) EXCLUDES(lock);
 
     // The one learner of the process.
     CCFLearn& learner() { return *learn; }
@@ -94,18 +94,19 @@ class KOBManager {
   private:
     // The worker loop and the pieces it is made of; worker thread only.
     void run();
-    void rebuildWaitHandles();
-    std::shared_ptr<KOB> findBySerial(const std::string& serial);
+    void rebuildWaitHandles() EXCLUDES(lock);
+    std::shared_ptr<KOB> findBySerial(const std::string& serial) EXCLUDES(lock);
     // The device waited on at that handle: a walk of the wait list (at
     // most 63 handles), not of the table.
     std::shared_ptr<KOB> findByReadEvent(Waitable handle);
-    void remove(const std::string& serial);
+    void remove(const std::string& serial) EXCLUDES(lock);
 
     // Devices a job addresses, in key order.
-    std::vector<std::shared_ptr<KOB>> addressed(const std::string& serial, bool exact);
+    std::vector<std::shared_ptr<KOB>> addressed(const std::string& serial, bool exact)
+        EXCLUDES(lock);
     void writeCommand(const std::string& serial, bool exact, unsigned char command,
                       const unsigned char* payload, std::uint32_t length);
-    void emptyTable();
+    void emptyTable() EXCLUDES(lock);
 
     void statusRelay(const std::string& serial, unsigned char code, const std::string& text);
     void irSentRelay(const std::string& serial, unsigned char status);
@@ -121,13 +122,11 @@ class KOBManager {
     int waitCount = 0;
     WaitSet waitSet;
     std::shared_ptr<HIDCollection> collection;
-    // Guards jobs, and devices against change while a host thread reads
-    // it (listSerials, version). The worker changes devices under it and
-    // reads devices without it: no other thread changes the table. Held
-    // only for moments: never while a job, a wait or a callback runs.
-    std::mutex lock;
-    std::map<std::string, std::shared_ptr<KOB>> devices;  // changed under lock, by the worker only
-    std::list<Job> jobs;                                  // under lock
+    // Held only for moments: never while a job, a wait or a callback
+    // runs. Only the worker changes the table.
+    Mutex lock;
+    std::map<std::string, std::shared_ptr<KOB>> devices GUARDED_BY(lock);
+    std::list<Job> jobs GUARDED_BY(lock);
     // Written by startWorker and stopWorker on the host thread that opens
     // and closes the library.
     std::unique_ptr<std::thread> worker;

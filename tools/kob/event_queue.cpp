@@ -19,24 +19,11 @@ void EventQueue::push(Event event) {
 
 bool EventQueue::pop(Event& event, std::chrono::steady_clock::time_point deadline) {
     std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait_until(guard, deadline, [this] { return !events_.empty() || stopped_; });
+    changed_.wait_until(guard, deadline, [this] { return !events_.empty(); });
     if (events_.empty()) return false;
     event = std::move(events_.front());
     events_.pop_front();
     return true;
-}
-
-void EventQueue::stop() {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        stopped_ = true;
-    }
-    changed_.notify_all();
-}
-
-bool EventQueue::stopped() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return stopped_;
 }
 
 namespace {

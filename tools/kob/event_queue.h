@@ -39,21 +39,17 @@ class EventQueue {
     static EventQueue& instance();
 
     void push(Event event);
-    // The next event, or false once deadline has passed (or stop() was
-    // called) with nothing queued.
+    // The next event, or false once deadline has passed with nothing
+    // queued.
     bool pop(Event& event, std::chrono::steady_clock::time_point deadline);
-    // Ends every wait at once (Ctrl-C).
-    void stop();
-    bool stopped() const;
 
     // Opens the library with callbacks that push to this queue.
     static void openLibrary();
 
   private:
-    mutable std::mutex lock_;
+    std::mutex lock_;
     std::condition_variable changed_;
     std::deque<Event> events_;
-    bool stopped_ = false;
 };
 
 }  // namespace kob
