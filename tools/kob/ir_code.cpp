@@ -1,5 +1,6 @@
 #include "ir_code.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -215,7 +216,12 @@ std::string formatCCF(const Timings& timings) {
 
 bool encodeProtocolCode(const std::string& text, std::string* ccf) {
     const std::string code = trimmed(text);
-    if (code.find(':') == std::string::npos) return false;
+    // A protocol code is one short word of printable characters; anything
+    // else (a file of noise that happens to hold a colon) is read as words.
+    const bool oneWord =
+        !code.empty() && code.size() <= 64 &&
+        std::all_of(code.begin(), code.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+    if (!oneWord || code.find(':') == std::string::npos) return false;
     const auto parts = splitColons(code);
     // A protocol name starts with a letter; CCF words never hold a colon.
     if (!std::isalpha(static_cast<unsigned char>(parts[0][0]))) return false;
