@@ -2,9 +2,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <sstream>
 
 #include "koblib.h"
+#include "koblib_codes.h"
 #include "support/example_code.h"
 
 namespace koblib::vm {
@@ -25,25 +28,27 @@ std::vector<unsigned> codeWords() {
 // What the device's receiver reports for the code sent with this repeat
 // count and looped back: the once sequence, then the repeat sequence
 // 1 + repeat times; each frame as 4 us ticks, led by the silence before
-// it (0xFFFF before the first) and without its own last gap.
+// it (0xFFFF before the first) and without its own last gap. The timings
+// are the codes library's, as the device's.
 std::vector<std::vector<unsigned>> loopedBackFrames(const std::vector<unsigned>& code,
                                                     unsigned repeat) {
-    const double periodUs = code[1] / 4.145146;
-    auto ticks = [&](unsigned periods) {
-        return static_cast<unsigned>(std::floor(periods * periodUs / 4.0 + 0.5));
-    };
-    const std::size_t once = code[2], again = code[3];
-    std::vector<std::vector<unsigned>> sequences;
-    sequences.emplace_back(code.begin() + 4, code.begin() + 4 + 2 * once);
+    auto timings = std::make_unique<kobc_code>();
+    if (kobc_ccf_parse_words(code.data(), code.size(), timings.get(), nullptr, 0) != KOBC_OK)
+        return {};
+    const int* once = timings->durations;
+    const int* again = once + timings->once_count;
+    std::vector<std::pair<const int*, std::size_t>> sequences{{once, timings->once_count}};
     for (unsigned k = 0; k <= repeat; ++k)
-        sequences.emplace_back(code.begin() + 4 + 2 * once, code.begin() + 4 + 2 * (once + again));
+        sequences.emplace_back(again, timings->repeat_count);
     std::vector<std::vector<unsigned>> frames;
-    unsigned silence = 0xFFFF;
-    for (const auto& sequence : sequences) {
-        std::vector<unsigned> frame{silence};
-        for (std::size_t k = 0; k + 1 < sequence.size(); ++k)
-            frame.push_back(ticks(sequence[k]));
-        silence = ticks(sequence.back());
+    long silence = 0xFFFFL * KOBC_TICK_US;
+    for (const auto& [durations, count] : sequences) {
+        if (count == 0) continue;  // a code without a once sequence
+        std::vector<unsigned> frame(count + 1);
+        std::size_t written = 0;
+        kobc_frame_from_timings(durations, count, silence, frame.data(), frame.size(), &written);
+        frame.resize(written);
+        silence = std::labs(durations[count - 1]);
         frames.push_back(frame);
     }
     return frames;
