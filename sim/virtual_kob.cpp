@@ -178,6 +178,19 @@ void VirtualKOB::firmwareLoop() {
             lock.lock();
             continue;
         }
+        // What fell due before the commands now waiting (a frame heard
+        // before a command came in) goes out before their answers.
+        if (!timers_.empty()) {
+            auto next =
+                std::min_element(timers_.begin(), timers_.end(),
+                                 [](const Timed& a, const Timed& b) { return a.at < b.at; });
+            if (next->at <= Clock::now()) {
+                auto action = std::move(next->action);
+                timers_.erase(next);
+                action();
+                continue;
+            }
+        }
         if (!inbox_.empty()) {
             std::vector<std::vector<unsigned char>> reports;
             reports.swap(inbox_);
