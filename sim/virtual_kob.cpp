@@ -213,16 +213,11 @@ void VirtualKOB::firmwareLoop() {
             continue;
         }
         if (!timers_.empty()) {
-            auto next =
+            // Nothing is due (that ran above): sleep until the next timer.
+            const auto at =
                 std::min_element(timers_.begin(), timers_.end(),
-                                 [](const Timed& a, const Timed& b) { return a.at < b.at; });
-            if (next->at <= Clock::now()) {
-                auto action = std::move(next->action);
-                timers_.erase(next);
-                action();
-                continue;
-            }
-            const auto at = next->at;
+                                 [](const Timed& a, const Timed& b) { return a.at < b.at; })
+                    ->at;
             wake_.wait_until(lock, holding_ ? std::min(at, Clock::now() + kRetryHeld) : at);
             continue;
         }
