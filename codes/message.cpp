@@ -47,6 +47,20 @@ extern "C" KOBC_API const char* kobc_error_text(int error) {
             return "a duration of 0, of the wrong sign, or too long";
         case KOBC_E_TOO_LONG:
             return "more than a code may hold";
+        case KOBC_E_FILE:
+            return "the file is not of its format";
+        case KOBC_E_UNSUPPORTED:
+            return "the format cannot hold this code";
+        case KOBC_E_NAME:
+            return "a name that may not be used";
+        case KOBC_E_EXISTS:
+            return "the name is taken";
+        case KOBC_E_NOT_FOUND:
+            return "no such remote or button";
+        case KOBC_E_IO:
+            return "a file could not be read or written";
+        case KOBC_E_MEMORY:
+            return "out of memory";
         default:
             return "unknown error";
     }

@@ -11,12 +11,23 @@
  * space (carrier off) negative, alternating, starting with a pulse, and a
  * carrier frequency in Hz (0: unmodulated).
  *
- * Threads: every function is pure. It touches only its arguments, keeps no
- * state and may be called from any thread at any time.
+ * Remotes and code files: a remote is a name and named buttons, each a
+ * protocol code or raw timings. A kobc_remotes holds the remotes of one
+ * file (or of the library folder); readers and writers turn it into the
+ * code files people already have and back.
  *
- * Ownership: the caller owns every buffer it passes, and the functions
- * never allocate. Strings returned as `const char *` (protocol names,
- * error texts) are static and live as long as the library is loaded.
+ * Threads: the timing and protocol functions are pure. They touch only
+ * their arguments, keep no state and may be called from any thread at any
+ * time. A kobc_remotes may be used by one thread at a time; the library
+ * folder functions may be called by any number of threads and processes
+ * at once (they lock the folder while they change it).
+ *
+ * Ownership: the caller owns every buffer it passes. Only a kobc_remotes
+ * is allocated by the library (kobc_remotes_new, freed with
+ * kobc_remotes_free); strings it returns live until it is changed or
+ * freed. Other strings returned as `const char *` (protocol names, format
+ * names, error texts) are static and live as long as the library is
+ * loaded.
  *
  * Errors: functions that can fail return KOBC_OK (0) or a negative
  * kobc_error; where they take a message buffer they also write a readable,
@@ -73,7 +84,14 @@ enum kobc_error {
     KOBC_E_PROTOCOL = -7,  /* an unknown protocol name */
     KOBC_E_RANGE = -8,     /* a field outside its range (the message names it) */
     KOBC_E_DURATION = -9,  /* a duration of 0, of the wrong sign, or too long */
-    KOBC_E_TOO_LONG = -10  /* more than a code may hold */
+    KOBC_E_TOO_LONG = -10, /* more than a code may hold */
+    KOBC_E_FILE = -11,     /* a code file that is not of its format (the message says where) */
+    KOBC_E_UNSUPPORTED = -12, /* a code the format cannot hold, or a feature it is not read with */
+    KOBC_E_NAME = -13,     /* a remote or button name that may not be used */
+    KOBC_E_EXISTS = -14,   /* the remote or button is there already */
+    KOBC_E_NOT_FOUND = -15, /* no such remote or button */
+    KOBC_E_IO = -16,       /* a file or folder could not be read or written */
+    KOBC_E_MEMORY = -17    /* out of memory */
 };
 
 /* The text of a kobc_error ("the output buffer is too small", ...); a
@@ -198,6 +216,178 @@ KOBC_API size_t kobc_decode(const int* durations, size_t count, long carrier_hz,
  * ("function 300 is outside 0..255 for NEC1"). */
 KOBC_API int kobc_encode(const char* protocol, long device, long subdevice, long function,
                          long toggle, kobc_code* out, char* message, size_t message_size);
+
+
+/* ------------------------------------------------------------------ */
+/* Remotes                                                             */
+/* ------------------------------------------------------------------ */
+
+/* The most bytes of a remote or button name, the terminating 0 not
+ * counted. Names are printable text (UTF-8 allowed) without control
+ * characters; a remote name also holds no '/', '\\' or ':' and does not
+ * start with '.', since it names a file of the library folder. */
+#define KOBC_MAX_NAME 64
+
+enum kobc_button_kind {
+    KOBC_BUTTON_PROTOCOL = 1, /* protocol, device, subdevice, function, toggle */
+    KOBC_BUTTON_RAW = 2       /* raw timings with carrier and duty cycle */
+};
+
+/* One button. Filled by kobc_remote_button (pointers into the kobc_remotes,
+ * valid until it changes); given to kobc_remote_put_button (copied). */
+typedef struct kobc_button {
+    const char* name;
+    int kind; /* kobc_button_kind */
+    /* KOBC_BUTTON_PROTOCOL: a kobc_protocol_info name and its fields
+     * (subdevice and toggle KOBC_NONE where absent or defaulted). */
+    const char* protocol;
+    long device;
+    long subdevice;
+    long function;
+    long toggle;
+    /* KOBC_BUTTON_RAW: the timings (once and repeat sequences, carrier). */
+    const kobc_code* raw;
+    int duty_percent; /* 1..100; 0: not known */
+} kobc_button;
+
+typedef struct kobc_remotes kobc_remotes;
+
+/* An empty set of remotes; null when out of memory. */
+KOBC_API kobc_remotes* kobc_remotes_new(void);
+KOBC_API void kobc_remotes_free(kobc_remotes* remotes);
+
+KOBC_API size_t kobc_remotes_count(const kobc_remotes* remotes);
+/* The index of a remote by name (exact), or -1. */
+KOBC_API long kobc_remotes_find(const kobc_remotes* remotes, const char* name);
+/* A remote's name, or one of its optional fields "brand", "model",
+ * "notes" (null when not set or unknown). */
+KOBC_API const char* kobc_remote_name(const kobc_remotes* remotes, size_t remote);
+KOBC_API const char* kobc_remote_field(const kobc_remotes* remotes, size_t remote,
+                                       const char* field);
+KOBC_API size_t kobc_remote_button_count(const kobc_remotes* remotes, size_t remote);
+/* The index of a button of a remote by name (exact), or -1. */
+KOBC_API long kobc_remote_find_button(const kobc_remotes* remotes, size_t remote,
+                                      const char* name);
+KOBC_API int kobc_remote_button(const kobc_remotes* remotes, size_t remote, size_t button,
+                                kobc_button* out);
+
+/* Adds an empty remote (KOBC_E_EXISTS when the name is taken, KOBC_E_NAME
+ * for a name that may not be used); *index (may be null) gets its index. */
+KOBC_API int kobc_remotes_add(kobc_remotes* remotes, const char* name, size_t* index,
+                              char* message, size_t message_size);
+/* Sets "brand", "model" or "notes" (value null or "" clears it). */
+KOBC_API int kobc_remote_set_field(kobc_remotes* remotes, size_t remote, const char* field,
+                                   const char* value);
+/* Adds a button, or replaces the one of the same name when replace is
+ * not 0 (else KOBC_E_EXISTS). The button is checked: a known protocol and
+ * fields in range, or a raw code of whole pairs with a carrier of 0 or
+ * 10000..500000 Hz. */
+KOBC_API int kobc_remote_put_button(kobc_remotes* remotes, size_t remote,
+                                    const kobc_button* button, int replace, char* message,
+                                    size_t message_size);
+/* Renames a remote (button null) or one of its buttons. */
+KOBC_API int kobc_remote_rename(kobc_remotes* remotes, size_t remote, const char* button,
+                                const char* new_name, char* message, size_t message_size);
+/* Removes a remote (button null) or one of its buttons. */
+KOBC_API int kobc_remote_remove(kobc_remotes* remotes, size_t remote, const char* button);
+
+/* The timings a button sends: a raw button's code, or kobc_encode of its
+ * protocol code. */
+KOBC_API int kobc_button_code(const kobc_button* button, kobc_code* out, char* message,
+                              size_t message_size);
+
+/* ------------------------------------------------------------------ */
+/* Code files                                                          */
+/* ------------------------------------------------------------------ */
+
+enum kobc_format {
+    KOBC_FORMAT_GUESS = 0, /* reading: from the file name's extension, else the content */
+    KOBC_FORMAT_FLIPPER = 1,   /* Flipper Zero .ir */
+    KOBC_FORMAT_IRDB = 2,      /* irdb CSV */
+    KOBC_FORMAT_LIRC = 3,      /* lircd.conf */
+    KOBC_FORMAT_PRONTO = 4,    /* Pronto hex: one code, or NAME: code lines */
+    KOBC_FORMAT_BROADLINK = 5, /* Broadlink IR packets in base64 (one, or NAME: code lines) */
+    KOBC_FORMAT_GC = 6,        /* Global Cache sendir (one, or NAME: code lines) */
+    KOBC_FORMAT_JSON = 7       /* Home Assistant's infrared JSON */
+};
+
+/* A format by name ("flipper", "irdb", "lirc", "pronto", "broadlink",
+ * "gc", "json"; case-insensitive), else KOBC_FORMAT_GUESS; and the name of
+ * a format (null for others). */
+KOBC_API int kobc_format_find(const char* name);
+KOBC_API const char* kobc_format_name(int format);
+/* The format a file is in, from its name's extension (".ir", ".csv",
+ * ".conf", ".lircd.conf", ".json", ...; file_name may be null) and else
+ * from its text; KOBC_FORMAT_GUESS when none fits. */
+KOBC_API int kobc_format_guess(const char* file_name, const char* text, size_t length);
+
+/* Reads every remote of a code file (length bytes of text, need not end
+ * with 0) and adds them to remotes. file_name (may be null) names the file
+ * in messages and gives the name of a remote the file does not name (its
+ * base name without extension; "remote" without a file name). Nothing is
+ * added when the file is bad: KOBC_E_FILE with the message
+ * "FILE:LINE: what is wrong" (or KOBC_E_UNSUPPORTED for a feature it does
+ * not read, KOBC_E_EXISTS for a remote name already in remotes). */
+KOBC_API int kobc_remotes_read(kobc_remotes* remotes, int format, const char* text,
+                               size_t length, const char* file_name, char* message,
+                               size_t message_size);
+
+/* Writes a remote (remote >= 0) or every remote (remote -1; formats that
+ * hold one remote per file refuse several with KOBC_E_UNSUPPORTED) as a
+ * code file into text, zero-terminated. *needed (may be null) gets the
+ * bytes needed with the 0; KOBC_E_SPACE when text_size is smaller (text
+ * may be null then). A code the format cannot hold is KOBC_E_UNSUPPORTED
+ * with the message naming the button, never a silent change. */
+KOBC_API int kobc_remotes_write(const kobc_remotes* remotes, long remote, int format,
+                                char* text, size_t text_size, size_t* needed, char* message,
+                                size_t message_size);
+
+/* ------------------------------------------------------------------ */
+/* The library folder                                                  */
+/* ------------------------------------------------------------------ */
+
+/* The library is a folder of Flipper .ir files, one remote per file,
+ * named after the remote ("tv.ir"). Changes are made under a lock on the
+ * folder (two processes changing it at once lose nothing), and every file
+ * is written to a temporary file and renamed over the old one. A file of
+ * the folder that cannot be read is reported and skipped, never
+ * rewritten. */
+
+/* The folder used when none is given: $KOB_LIBRARY; else
+ * $XDG_DATA_HOME/kob/remotes, else $HOME/.local/share/kob/remotes (on
+ * Windows %APPDATA%\kob\remotes). KOBC_E_SPACE when it does not fit;
+ * KOBC_E_NOT_FOUND when no variable gives one. */
+KOBC_API int kobc_library_default_dir(char* path, size_t path_size);
+
+/* Called for each file of the folder that cannot be read (file is its
+ * path, message says why); it is skipped. */
+typedef void (*kobc_library_problem_fn)(void* context, const char* file, const char* message);
+
+/* Reads every remote of the folder into remotes (a folder that does not
+ * exist holds none). problem may be null. */
+KOBC_API int kobc_library_load(const char* dir, kobc_remotes* remotes,
+                               kobc_library_problem_fn problem, void* context, char* message,
+                               size_t message_size);
+
+/* Stores one remote of remotes as its file in the folder (made when
+ * missing), replacing a stored remote of that name only when replace is
+ * not 0 (else KOBC_E_EXISTS). */
+KOBC_API int kobc_library_store(const char* dir, const kobc_remotes* remotes, size_t remote,
+                                int replace, char* message, size_t message_size);
+
+/* Adds or replaces one button of a stored remote (made when missing),
+ * reading the remote's file afresh under the lock. */
+KOBC_API int kobc_library_put_button(const char* dir, const char* remote,
+                                     const kobc_button* button, int replace, char* message,
+                                     size_t message_size);
+
+/* Renames a stored remote (button null) or one of its buttons. */
+KOBC_API int kobc_library_rename(const char* dir, const char* remote, const char* button,
+                                 const char* new_name, char* message, size_t message_size);
+
+/* Removes a stored remote (button null: its file) or one of its buttons. */
+KOBC_API int kobc_library_remove(const char* dir, const char* remote, const char* button,
+                                 char* message, size_t message_size);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,61 @@
+// The remote model behind the kobc_remotes handle: remotes of named
+// buttons, each a protocol code or raw timings. Readers and writers of the
+// code file formats, the library folder and the C interface all work on
+// these types.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "koblib_codes.h"
+
+namespace kobc {
+
+struct Button {
+    std::string name;
+    int kind = KOBC_BUTTON_RAW;
+    // KOBC_BUTTON_PROTOCOL: kobc_protocol_info.name and its fields.
+    std::string protocol;
+    long device = 0;
+    long subdevice = KOBC_NONE;
+    long function = 0;
+    long toggle = KOBC_NONE;
+    // KOBC_BUTTON_RAW: the once sequence durations[0 .. onceCount), then
+    // the repeat sequence; signed microseconds, pulse first.
+    long carrierHz = 0;
+    std::size_t onceCount = 0;
+    std::vector<int> durations;
+    int dutyPercent = 0;  // 0: not known
+};
+
+struct Remote {
+    std::string name;
+    std::string brand;
+    std::string model;
+    std::string notes;
+    std::vector<Button> buttons;
+
+    Button* find(const std::string& buttonName);
+    const Button* find(const std::string& buttonName) const;
+};
+
+// What is wrong with a file: the line (1-based; 0 for the file as a whole)
+// and a sentence. The C interface prefixes the file name.
+struct FileError {
+    int error = KOBC_E_FILE;
+    std::size_t line = 0;
+    std::string what;
+};
+
+// The checks every button passes before it enters a remote (a known
+// protocol with fields in range, or raw whole pairs with a sane carrier);
+// false with the sentence in why.
+bool checkButton(const Button& button, std::string& why);
+// Whether a remote (forFile: also a file) name may be used.
+bool validName(const std::string& name, bool forFile, std::string& why);
+
+// The timings of a button (kobc_encode for a protocol code).
+int buttonCode(const Button& button, kobc_code& out, char* message, std::size_t messageSize);
+
+}  // namespace kobc
