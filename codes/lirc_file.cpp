@@ -32,7 +32,6 @@ constexpr long kMaxFrequency = 500000;  // the highest carrier
 constexpr int kMaxBits = 64;            // pre_data, code and post_data together
 constexpr long kMaxMinRepeat = 20;
 constexpr long kDefaultFrequency = 38000;
-constexpr long kDefaultRawGap = 100000;  // a raw remote whose buttons end on a pulse
 
 enum Flag : unsigned {
     kRawCodes = 1u << 0,
@@ -118,23 +117,17 @@ std::string lower(std::string s) {
 }
 
 // The words of a line; a word starting with '#' starts a comment.
-std::vector<std::string> words(std::string_view line) {
+std::vector<std::string> lircWords(std::string_view line) {
     std::vector<std::string> out;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i])))
-            ++i;
-        if (i == line.size() || line[i] == '#') break;
-        const std::size_t start = i;
-        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i])))
-            ++i;
-        out.emplace_back(line.substr(start, i - start));
+    for (std::string_view w : words(line)) {
+        if (w.front() == '#') break;
+        out.emplace_back(w);
     }
     return out;
 }
 
 // A decimal or 0x hexadecimal number of at most 64 bits.
-bool parseNumber(const std::string& word, u64& out) {
+bool parseCode(const std::string& word, u64& out) {
     std::size_t i = 0;
     unsigned base = 10;
     if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
@@ -178,10 +171,7 @@ class Reader {
 
   private:
     bool fail(std::size_t line, int code, std::string what) {
-        error_.error = code;
-        error_.line = line;
-        error_.what = std::move(what);
-        return false;
+        return fileError(error_, line, std::move(what), code);
     }
     bool number(const std::vector<std::string>& w, std::size_t index, u64 max, u64& out);
     bool duration(const std::vector<std::string>& w, std::size_t index, long& out) {
@@ -206,7 +196,7 @@ class Reader {
 
 bool Reader::number(const std::vector<std::string>& w, std::size_t index, u64 max, u64& out) {
     if (index >= w.size()) return fail(line_, KOBC_E_FILE, lower(w[0]) + " needs a value");
-    if (!parseNumber(w[index], out))
+    if (!parseCode(w[index], out))
         return fail(line_, KOBC_E_FILE, "'" + w[index] + "' is not a number");
     if (out > max)
         return fail(line_, KOBC_E_FILE,
@@ -306,7 +296,7 @@ bool Reader::codeLine(const std::vector<std::string>& w, LircRemote& r) {
         return fail(line_, KOBC_E_UNSUPPORTED,
                     "button " + w[0] + ": a sequence of several codes is not read");
     u64 code;
-    if (!parseNumber(w[1], code)) return fail(line_, KOBC_E_FILE, "'" + w[1] + "' is not a number");
+    if (!parseCode(w[1], code)) return fail(line_, KOBC_E_FILE, "'" + w[1] + "' is not a number");
     r.codes.push_back({w[0], line_, code});
     return true;
 }
@@ -369,13 +359,10 @@ bool Reader::finish(LircRemote& r) {
 bool Reader::read(std::vector<LircRemote>& out) {
     enum { kTop, kRemote, kCodes, kRaw } state = kTop;
     LircRemote current;
-    std::size_t at = 0;
-    while (at <= text_.size()) {
-        std::size_t end = text_.find('\n', at);
-        if (end == std::string_view::npos) end = text_.size();
-        const std::vector<std::string> w = words(text_.substr(at, end - at));
-        at = end + 1;
-        ++line_;
+    Lines lines(text_);
+    for (std::string_view text; lines.next(text);) {
+        line_ = lines.number();
+        const std::vector<std::string> w = lircWords(text);
         if (w.empty()) continue;
         const std::string key = lower(w[0]);
         const std::string what = w.size() > 1 ? lower(w[1]) : std::string();
@@ -424,7 +411,7 @@ bool Reader::read(std::vector<LircRemote>& out) {
         }
     }
     if (state != kTop)
-        return fail(line_, KOBC_E_FILE,
+        return fail(lines.number(), KOBC_E_FILE,
                     state == kRemote ? "the file ends inside a remote"
                                      : "the file ends inside a list of codes");
     if (out.empty()) return fail(0, KOBC_E_FILE, "no remote in the file");
@@ -642,14 +629,13 @@ void asProtocol(Button& b, std::size_t firstFrame) {
 
 bool makeButton(const LircRemote& r, const std::string& name, std::size_t line, Timeline& once,
                 Timeline& held, std::size_t firstFrame, Remote& out, FileError& error) {
-    if (out.find(name)) return true;  // lircd sends the first of a name
     if (once.tooLong() || held.tooLong())
-        return error = {KOBC_E_UNSUPPORTED, line,
-                        "button " + name + " is longer than " + std::to_string(KOBC_MAX_DURATIONS) +
-                            " durations"},
-               false;
+        return fileError(error, line,
+                         "button " + name + " is longer than " +
+                             std::to_string(KOBC_MAX_DURATIONS) + " durations",
+                         KOBC_E_UNSUPPORTED);
     if (once.durations().empty() || held.durations().empty())
-        return error = {KOBC_E_FILE, line, "button " + name + " sends no pulse"}, false;
+        return fileError(error, line, "button " + name + " sends no pulse");
     Button b;
     b.name = name;
     b.kind = KOBC_BUTTON_RAW;
@@ -659,11 +645,7 @@ bool makeButton(const LircRemote& r, const std::string& name, std::size_t line, 
     b.durations = once.durations();
     b.durations.insert(b.durations.end(), held.durations().begin(), held.durations().end());
     asProtocol(b, firstFrame);
-    std::string why;
-    if (!checkButton(b, why))
-        return error = {KOBC_E_FILE, line, "button " + name + ": " + why}, false;
-    out.buttons.push_back(std::move(b));
-    return true;
+    return addReadButton(out, std::move(b), line, error);
 }
 
 // The durations of the first frame of a once sequence.
@@ -706,11 +688,10 @@ bool lircName(const std::string& name, const char* what, FileError& error) {
         if (std::isspace(static_cast<unsigned char>(c)) ||
             std::iscntrl(static_cast<unsigned char>(c)))
             ok = false;
-    if (!ok)
-        error = {KOBC_E_UNSUPPORTED, 0,
-                 std::string(what) + " '" + name +
-                     "': a lircd.conf name holds no white space and does not start with #"};
-    return ok;
+    return ok || fileError(error, 0,
+                           std::string(what) + " " + quoted(name) +
+                               ": a lircd.conf name holds no white space and does not start with #",
+                           KOBC_E_UNSUPPORTED);
 }
 
 std::string hex(u64 value) {
@@ -731,14 +712,11 @@ std::string pairText(const char* key, long mark, long space) {
 bool codesOf(const Remote& r, std::vector<kobc_code>& codes, FileError& error) {
     codes.resize(r.buttons.size());
     for (std::size_t i = 0; i < r.buttons.size(); ++i) {
-        char message[160] = "";
         const Button& b = r.buttons[i];
-        if (!lircName(b.name, "button", error)) return false;
-        if (buttonCode(b, codes[i], message, sizeof message) != KOBC_OK)
-            return error = {KOBC_E_UNSUPPORTED, 0, "button " + b.name + ": " + message}, false;
+        if (!lircName(b.name, "button", error) || !buttonTimings(b, codes[i], error)) return false;
         if (codes[i].once_count == 0)
-            return error = {KOBC_E_UNSUPPORTED, 0, "button " + b.name + " sends nothing once"},
-                   false;
+            return fileError(error, 0, "button " + quoted(b.name) + " sends nothing once",
+                             KOBC_E_UNSUPPORTED);
     }
     return true;
 }
@@ -759,19 +737,19 @@ bool writeRaw(const Remote& r, const std::vector<kobc_code>& codes, std::string&
         const kobc_code& c = codes[i];
         if (c.carrier_hz != 0 && carrier == 0) carrier = c.carrier_hz;
         if (c.carrier_hz != 0 && std::labs(c.carrier_hz - carrier) * 10 > carrier)
-            return error = {KOBC_E_UNSUPPORTED, 0,
-                            "button " + r.buttons[i].name + " has a carrier of " +
-                                std::to_string(c.carrier_hz) + " Hz, the remote's others " +
-                                std::to_string(carrier) +
-                                " Hz: a lircd.conf remote has one carrier"},
-                   false;
+            return fileError(error, 0,
+                             "button " + quoted(r.buttons[i].name) + " has a carrier of " +
+                                 std::to_string(c.carrier_hz) + " Hz, the remote's others " +
+                                 std::to_string(carrier) +
+                                 " Hz: a lircd.conf remote has one carrier",
+                             KOBC_E_UNSUPPORTED);
         const int last = c.durations[c.once_count - 1];
         if (last < 0) gap = std::max(gap, -static_cast<long>(last));
     }
     out += "begin remote\n  name " + r.name + "\n  flags RAW_CODES\n  eps 30\n  aeps 100\n";
     if (carrier) out += "  frequency " + std::to_string(carrier) + "\n";
     if (const int duty = commonDuty(r)) out += "  duty_cycle " + std::to_string(duty) + "\n";
-    out += "  gap " + std::to_string(gap ? gap : kDefaultRawGap) + "\n  begin raw_codes\n";
+    out += "  gap " + std::to_string(gap ? gap : kFinalSpaceUs) + "\n  begin raw_codes\n";
     for (std::size_t i = 0; i < codes.size(); ++i) {
         const kobc_code& c = codes[i];
         std::size_t count = c.once_count;
@@ -960,12 +938,9 @@ bool writeRemote(const Remote& r, std::string& out, FileError& error) {
 }  // namespace
 
 bool looksLikeLirc(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) end = text.size();
-        const std::vector<std::string> w = words(text.substr(at, end - at));
-        at = end + 1;
+    Lines lines(text);
+    for (std::string_view line; lines.next(line);) {
+        const std::vector<std::string> w = lircWords(line);
         if (w.size() == 2 && lower(w[0]) == "begin" && lower(w[1]) == "remote") return true;
     }
     return false;
@@ -973,23 +948,18 @@ bool looksLikeLirc(std::string_view text) {
 
 bool readLirc(std::string_view text, const std::string& defaultName, std::vector<Remote>& out,
               FileError& error) {
+    if (!checkText(text, error)) return false;
     std::vector<LircRemote> parsed;
     if (!Reader(text, error).read(parsed)) return false;
     std::vector<Remote> remotes;
     for (std::size_t i = 0; i < parsed.size(); ++i) {
         std::string name = parsed[i].name;
         if (name.empty()) name = i == 0 ? defaultName : defaultName + "-" + std::to_string(i + 1);
-        std::string why;
-        if (!validName(name, false, why)) return error = {KOBC_E_FILE, parsed[i].line, why}, false;
-        for (const Remote& earlier : remotes)
-            if (earlier.name == name)
-                return error = {KOBC_E_FILE, parsed[i].line,
-                                "remote " + name + " is in the file twice"},
-                       false;
         Remote remote;
         if (!toRemote(parsed[i], name, remote, error)) return false;
         remotes.push_back(std::move(remote));
     }
+    if (!checkReadRemotes(remotes, error)) return false;
     out.insert(out.end(), remotes.begin(), remotes.end());
     return true;
 }

@@ -284,7 +284,7 @@ TEST(LircRead, BadFilesSayWhereAndWhat) {
         {"", KOBC_E_FILE, 0, "no remote"},
         {"name r\n", KOBC_E_FILE, 1, "expected begin remote"},
         {"include \"other.conf\"\n", KOBC_E_UNSUPPORTED, 1, "include"},
-        {"begin remote\nname r\n", KOBC_E_FILE, 3, "ends inside a remote"},
+        {"begin remote\nname r\n", KOBC_E_FILE, 2, "ends inside a remote"},
         {"begin remote\nflags SPACE_ENC|XMP\n", KOBC_E_UNSUPPORTED, 2, "flag xmp"},
         {"begin remote\nflags SPACE_ENC|WOBBLE\n", KOBC_E_FILE, 2, "unknown flag"},
         {"begin remote\ncolour red\n", KOBC_E_FILE, 2, "unknown parameter"},
@@ -308,8 +308,9 @@ TEST(LircRead, BadFilesSayWhereAndWhat) {
          "duration of 0"},
         {"begin remote\nname r\ngap 1000\nbegin raw_codes\nname K\n" + many, KOBC_E_FILE, 6,
          "more than 1024 durations"},
-        {"begin remote\nname r\nend remote\nbegin remote\nname r\nend remote\n", KOBC_E_FILE, 4,
-         "twice"},
+        {"begin remote\nname r\nend remote\nbegin remote\nname r\nend remote\n", KOBC_E_FILE, 0,
+         "two remotes named"},
+        {"begin remote\nname r\x01\nend remote\n", KOBC_E_FILE, 2, "binary data"},
     };
     for (const BadRow& row : rows) {
         SCOPED_TRACE(row.text.substr(0, 80));
