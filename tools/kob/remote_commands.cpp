@@ -209,7 +209,21 @@ int runLearn(Simulation& sim, const Options& o, const LearnArgs& a) {
     for (const auto& button : a.buttons)
         if (!seen.insert(button).second)
             throw UsageError("button \"" + button + "\" is named twice");
-    // Said before the buttons are pressed, not after.
+    // Said before the buttons are pressed, not after: names that may not
+    // be used, buttons that exist, a file that cannot be read.
+    {
+        Remotes names;
+        char message[256] = "";
+        std::size_t at = 0;
+        check(kobc_remotes_add(names.get(), a.remote.c_str(), &at, message, sizeof message),
+              message);
+        for (const auto& button : a.buttons) {
+            auto probe = learnedButton(button, "nec:0:0");
+            check(kobc_remote_put_button(names.get(), at, &probe->button, 0, message,
+                                         sizeof message),
+                  message);
+        }
+    }
     const auto library = loadLibrary();
     const std::string dir = library->dir;
     const long at = kobc_remotes_find(library->remotes.get(), a.remote.c_str());

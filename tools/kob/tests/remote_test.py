@@ -205,6 +205,8 @@ class Remote(unittest.TestCase):
             (["--sim-remote", no_protocol, "remote", "learn", "tv", "RAW"], 0, None, ""),
             (["remote", "learn", "tv", "A", "B"], 2, "", "--all"),
             (["remote", "learn", "tv", "--all", "C", "C"], 2, "", "twice"),
+            (["remote", "learn", "a/b", "C"], 2, "", ""),
+            (["remote", "learn", "tv", "bad\x01name"], 2, "", ""),
         ])
         library = koblib.Library(self.library)["tv"]
         self.assertEqual([b.name for b in library], ["POWER", "A", "B", "RAW"])
