@@ -23,7 +23,7 @@ const FileFormat kFormats[] = {
      writeBroadlink, false},
     {KOBC_FORMAT_GC, "gc", ".sendir,.gc", looksLikeGlobalCache, readGlobalCache, writeGlobalCache,
      false},
-    {KOBC_FORMAT_JSON, "json", ".json", looksLikeJson, readJson, writeJson, false},
+    {KOBC_FORMAT_JSON, "json", ".json", looksLikeJson, readJson, writeJson, true},
 };
 constexpr std::size_t kFormatCount = sizeof kFormats / sizeof kFormats[0];
 
