@@ -108,7 +108,7 @@ bool looksLikeGlobalCache(std::string_view text) {
         line = trim(line);
         if (line.empty() || line.front() == '#') continue;
         std::string_view name, code;
-        splitNamedLine(line, name, code);
+        splitNamedLine(line, name, code, true);
         return code.substr(0, 7) == "sendir,";
     }
     return false;
@@ -127,7 +127,7 @@ bool readGlobalCache(std::string_view text, const std::string& defaultName,
         line = trim(line);
         if (line.empty() || line.front() == '#') continue;
         std::string_view name, code;
-        splitNamedLine(line, name, code);
+        splitNamedLine(line, name, code, true);
         if (unnamed || (name.empty() && codes > 0))
             return fileError(error, lines.number(),
                              "a line that is not \"NAME: sendir,...\" (an unnamed code stands "

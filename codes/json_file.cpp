@@ -33,6 +33,18 @@ std::size_t lineOf(std::string_view text, const std::string& key) {
     return line;
 }
 
+// A whole number within min..max (an unsigned one past the signed range
+// included, which a cast would wrap).
+bool whole(const Json& v, long long min, long long max, long long& out) {
+    if (v.is_number_unsigned()) {
+        if (v.get<unsigned long long>() > static_cast<unsigned long long>(max)) return false;
+    } else if (!v.is_number_integer()) {
+        return false;
+    }
+    out = v.get<long long>();
+    return out >= min && out <= max;
+}
+
 struct Reader {
     std::string_view text;
     FileError& error;
@@ -49,10 +61,11 @@ struct Reader {
             if (!required) return true;
             return fail("", where + " has no \"" + key + "\"");
         }
-        if (!it->is_number_integer() || it->get<long long>() < min || it->get<long long>() > max)
+        long long value = 0;
+        if (!whole(*it, min, max, value))
             return fail("", where + ": \"" + key + "\" is not a whole number in " +
                                 std::to_string(min) + ".." + std::to_string(max));
-        out = static_cast<long>(it->get<long long>());
+        out = static_cast<long>(value);
         return true;
     }
 
@@ -64,12 +77,13 @@ struct Reader {
             return fail("", where + ": \"" + key + "\" is not a list of at most " +
                                 std::to_string(KOBC_MAX_DURATIONS) + " timings");
         for (const Json& v : *it) {
-            if (!v.is_number_integer() || v.get<long long>() < -1000000 ||
-                v.get<long long>() > 1000000)
+            const long long most = kMaxDurationSeconds * 1000000LL;
+            long long us = 0;
+            if (!whole(v, -most, most, us))
                 return fail("", where + ": \"" + key +
-                                    "\" holds a timing that is not a whole number of at "
-                                    "most a second");
-            out.push_back(static_cast<int>(v.get<long long>()));
+                                    "\" holds a timing that is not a whole number of at most " +
+                                    std::to_string(kMaxDurationSeconds) + " s");
+            out.push_back(static_cast<int>(us));
         }
         return true;
     }
