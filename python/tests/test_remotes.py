@@ -12,20 +12,22 @@ TV = koblib.Remote("tv", [
     koblib.Button.of_protocol("VOL+", "rc5", 0, 16),
     koblib.Button.of_timings("RAW", koblib.parse_ccf(koblib.encode("sony12", 1, 21).ccf)),
 ], brand="Acme")
-# The formats that keep every kind of button; written and read again, each
-# button sends what it sent (within the rounding of the format's numbers).
-ROUND_TRIP = ["flipper"]
+# Formats that keep every kind of button: written and read again, each
+# button sends what it sent (within the rounding of the format's numbers);
+# the ones that say protocol codes keep them as such.
+ROUND_TRIP = ["flipper", "pronto", "gc", "json"]
+KEEP_PROTOCOLS = {"flipper", "json"}
 
 
 @pytest.mark.parametrize("format", ROUND_TRIP)
 def test_code_file_round_trip(tmp_path, format):
-    path = tmp_path / ("tv." + {"flipper": "ir"}.get(format, format))
+    path = tmp_path / ("tv." + {"flipper": "ir", "pronto": "txt", "gc": "txt"}.get(format, format))
     TV.save(path, format)
     back = koblib.Remote.load(path, format)
     assert [b.name for b in back] == [b.name for b in TV]
     for button in back:
         assert koblib.compare(button.ccf, TV[button.name].ccf), button.name
-    assert back["POWER"].protocol is not None
+    assert (back["POWER"].protocol is not None) == (format in KEEP_PROTOCOLS)
     assert koblib.Remote.load(path) == back  # the format from the file
 
 
@@ -42,6 +44,7 @@ def test_buttons_by_name_and_their_errors():
                                      "flipper", "bad.ir"), ValueError, "bad.ir"),
         (lambda: koblib.Remote.loads("hello", None, None), ValueError, "format"),
         (lambda: TV.dumps("nosuch"), ValueError, "unknown format"),
+        (lambda: TV.dumps("irdb"), ValueError, "RAW"),  # protocol codes only
     ]
     for call, error, fragment in cases:
         with pytest.raises(error, match=fragment):

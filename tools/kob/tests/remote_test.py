@@ -109,6 +109,7 @@ class Remote(unittest.TestCase):
         tv = self.path("tv.ir")
         copy = self.path("copy.ir")
         conf = self.path("living.conf")
+        pronto = self.path("tv.pronto")
         self.run_table([
             (["remote", "list"], 0, "", ""),
             (["remote", "import", tv], 0, "tv 2 buttons\n", ""),
@@ -136,6 +137,10 @@ class Remote(unittest.TestCase):
             (["remote", "import", conf, "--as", "lirc"], 0, "lirc 1 button\n", ""),
             (["compare", "lirc/KEY_POWER", "living/KEY_POWER"], 0, "equal\n", ""),
             (["remote", "export", "tv", "--format", "nosuch"], 2, "", "unknown format"),
+            (["remote", "export", "tv", "--format", "irdb"], 2, "", "MUTE"),  # no raw in irdb
+            (["remote", "export", "tv", "--format", "pronto", "-o", pronto], 0, "", ""),
+            (["remote", "import", pronto, "--as", "pronto"], 0, "pronto 2 buttons\n", ""),
+            (["compare", "pronto/POWER", "tv/POWER"], 0, "equal\n", ""),
             (["remote", "rename", "tv", "POWER", "OFF"], 0, "", ""),
             (["remote", "rename", "tv", "television"], 0, "", ""),
             (["remote", "rename", "television", "tv2"], 1, "", "already"),
