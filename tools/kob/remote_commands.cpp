@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -219,9 +220,9 @@ int runLearn(Simulation& sim, const Options& o, const LearnArgs& a) {
               message);
         for (const auto& button : a.buttons) {
             auto probe = learnedButton(button, "nec:0:0");
-            check(kobc_remote_put_button(names.get(), at, &probe->button, 0, message,
-                                         sizeof message),
-                  message);
+            check(
+                kobc_remote_put_button(names.get(), at, &probe->button, 0, message, sizeof message),
+                message);
         }
     }
     const auto library = loadLibrary();
@@ -272,11 +273,12 @@ int formatNamed(const std::string& name) {
 }
 
 int runImport(const ImportArgs& a) {
+    std::error_code kind;
+    if (!std::filesystem::is_regular_file(std::filesystem::u8path(a.file), kind))
+        throw UsageError("cannot read " + a.file);
     std::ifstream in(std::filesystem::u8path(a.file), std::ios::binary);
     std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!in && !in.eof()) throw UsageError("cannot read " + a.file);
-    if (!std::filesystem::is_regular_file(std::filesystem::u8path(a.file)))
-        throw UsageError("cannot read " + a.file);
+    if (!in || in.bad()) throw UsageError("cannot read " + a.file);
     const int format = a.format.empty()
                            ? kobc_format_guess(a.file.c_str(), text.data(), text.size())
                            : formatNamed(a.format);
