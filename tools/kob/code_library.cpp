@@ -28,9 +28,10 @@ std::string lower(std::string text) {
 
 void addLibraryOption(CLI::App& app) {
     app.add_option_function<std::string>(
-        "--library", [](const std::string& dir) { setLibraryDir(dir); },
-        "the folder of remotes (default $KOB_LIBRARY, else $XDG_DATA_HOME/kob/remotes, else "
-        "~/.local/share/kob/remotes)");
+           "--library", [](const std::string& dir) { setLibraryDir(dir); },
+           "the folder of remotes (default $KOB_LIBRARY, else $XDG_DATA_HOME/kob/remotes, else "
+           "~/.local/share/kob/remotes)")
+        ->type_name("DIR");
 }
 
 void setLibraryDir(const std::string& dir) {
