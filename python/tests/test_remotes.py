@@ -2,6 +2,11 @@
 library folder's changes and errors, and a library button sent through
 the virtual device."""
 
+import os
+import subprocess
+import sys
+from pathlib import Path
+
 import koblib
 import pytest
 from conftest import SERIAL, take
@@ -129,3 +134,17 @@ def test_send_a_button_the_device_loops_back_its_frames(kob, tmp_path):
         assert len(got) + dropped == len(expected), name
         for frame in got:
             assert tuple(frame) in [tuple(f) for f in expected], name
+
+
+def test_two_processes_adding_buttons_at_once_lose_none(tmp_path):
+    """Two programs, 50 buttons each, into the same remote at once."""
+    script = ("import sys, koblib\n"
+              "library = koblib.Library(sys.argv[1])\n"
+              "for n in range(50):\n"
+              "    library.put('tv', koblib.Button.of_protocol(sys.argv[2] + str(n), 'nec', 4, n))\n")
+    env = dict(os.environ, PYTHONPATH=str(Path(koblib.__file__).parents[1]))
+    writers = [subprocess.Popen([sys.executable, "-c", script, str(tmp_path), prefix], env=env)
+               for prefix in ("a", "b")]
+    assert [w.wait(timeout=120) for w in writers] == [0, 0]
+    names = {b.name for b in koblib.Library(tmp_path)["tv"]}
+    assert names == {p + str(n) for p in "ab" for n in range(50)}
