@@ -23,7 +23,7 @@ const FileFormat kFormats[] = {
      writeBroadlink, false},
     {KOBC_FORMAT_GC, "gc", ".sendir,.gc", looksLikeGlobalCache, readGlobalCache, writeGlobalCache,
      false},
-    {KOBC_FORMAT_JSON, "json", ".json", looksLikeJson, readJson, writeJson, false},
+    {KOBC_FORMAT_JSON, "json", ".json", looksLikeJson, readJson, writeJson, true},
 };
 constexpr std::size_t kFormatCount = sizeof kFormats / sizeof kFormats[0];
 
@@ -191,11 +191,14 @@ std::string quoted(std::string_view s) {
     return out + "\"";
 }
 
-void splitNamedLine(std::string_view line, std::string_view& name, std::string_view& code) {
+void splitNamedLine(std::string_view line, std::string_view& name, std::string_view& code,
+                    bool sendirCodes) {
     const std::size_t colon = line.find(':');
-    // A sendir code holds "1:1": only a name before "sendir" counts.
-    const std::size_t sendir = line.find("sendir");
-    if (colon == std::string_view::npos || (sendir != std::string_view::npos && sendir < colon)) {
+    // A sendir code holds "1:1": a name is followed by "sendir,".
+    const bool sendir =
+        sendirCodes && line.substr(0, 7) == "sendir," &&
+        (colon == std::string_view::npos || trim(line.substr(colon + 1)).substr(0, 7) != "sendir,");
+    if (colon == std::string_view::npos || sendir) {
         name = {};
         code = trim(line);
         return;
@@ -205,11 +208,17 @@ void splitNamedLine(std::string_view line, std::string_view& name, std::string_v
 }
 
 bool checkLineName(const Button& button, const char* format, FileError& error) {
-    if (button.name.find(':') == std::string::npos) return true;
-    return fileError(error, 0,
-                     "button " + quoted(button.name) + ": a " + format +
-                         " file cannot hold a name with ':' (it ends the name)",
-                     KOBC_E_UNSUPPORTED);
+    if (button.name.find(':') != std::string::npos)
+        return fileError(error, 0,
+                         "button " + quoted(button.name) + ": a " + format +
+                             " file cannot hold a name with ':' (it ends the name)",
+                         KOBC_E_UNSUPPORTED);
+    if (button.name.front() == '#')
+        return fileError(error, 0,
+                         "button " + quoted(button.name) + ": a " + format +
+                             " file cannot hold a name starting with '#' (a comment)",
+                         KOBC_E_UNSUPPORTED);
+    return true;
 }
 
 bool buttonTimings(const Button& button, kobc_code& code, FileError& error) {

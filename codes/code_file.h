@@ -69,9 +69,13 @@ bool fileError(FileError& error, std::size_t line, std::string what, int code = 
 // A quoted name for messages, cut to a readable length.
 std::string quoted(std::string_view s);
 // Splits "NAME: code" (the name before the first ':'); a line without a
-// name gives an empty name. Used by the formats of one code a line.
-void splitNamedLine(std::string_view line, std::string_view& name, std::string_view& code);
-// The button names of one-code-a-line files: no ':' (it ends the name).
+// name gives an empty name. Used by the formats of one code a line;
+// sendirCodes: a line starting "sendir," is a code without a name unless
+// "sendir," follows its first ':'.
+void splitNamedLine(std::string_view line, std::string_view& name, std::string_view& code,
+                    bool sendirCodes = false);
+// The button names of one-code-a-line files: no ':' (it ends the name), no
+// '#' first (a comment).
 bool checkLineName(const Button& button, const char* format, FileError& error);
 // A remote's buttons as their timings (for the formats that hold only
 // timings); false with KOBC_E_UNSUPPORTED naming the button when one

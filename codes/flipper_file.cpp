@@ -331,10 +331,11 @@ bool finish(Pending& p, Remote& remote, FileError& error) {
         std::vector<int> durations;
         for (std::size_t i = 0; i < values.size(); ++i) {
             long us = 0;
-            if (!parseNumber(values[i], 1, 1000000, us))
+            if (!parseNumber(values[i], 1, kMaxDurationSeconds * 1000000L, us))
                 return fileError(error, p.dataLine,
                                  "timing " + std::to_string(i + 1) + " " + quoted(values[i]) +
-                                     " is not 1..1000000 us");
+                                     " is not 1.." + std::to_string(kMaxDurationSeconds) +
+                                     " s in us");
             durations.push_back(static_cast<int>(i % 2 == 0 ? us : -us));
         }
         std::vector<int> repeat;

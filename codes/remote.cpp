@@ -12,8 +12,10 @@ namespace {
 
 constexpr long kMinCarrierHz = 10000;
 constexpr long kMaxCarrierHz = 500000;
-// The longest duration a raw code holds: a second, far more than any gap.
-constexpr int kMaxDurationUs = 1000000;
+// The longest duration a raw code holds: 10 s, far more than any gap, and
+// more than any format's longest (a Pronto word at 10 kHz is 6.5 s), so
+// that a duration a writer rounds still reads back.
+constexpr int kMaxDurationUs = kMaxDurationSeconds * 1000000;
 
 // The length of the UTF-8 sequence starting at s[i], 0 when it is not one
 // (overlong forms, surrogates and values past U+10FFFF included).
@@ -125,6 +127,10 @@ bool validField(const std::string& value, std::string& why) {
         why = "the text " + problem;
         return false;
     }
+    if (!value.empty() && (value.front() == ' ' || value.back() == ' ')) {
+        why = "the text starts or ends with a space";
+        return false;
+    }
     return true;
 }
 
@@ -175,7 +181,8 @@ int buttonProblem(const Button& button, std::string& why) {
     }
     for (int v : d)
         if (v > kMaxDurationUs || v < -kMaxDurationUs) {
-            why = who + "a duration of " + std::to_string(v) + " us is longer than a second";
+            why = who + "a duration of " + std::to_string(v) + " us is longer than " +
+                  std::to_string(kMaxDurationSeconds) + " s";
             return KOBC_E_DURATION;
         }
     if (button.carrierHz != 0 &&

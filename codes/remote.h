@@ -63,9 +63,13 @@ bool validName(const std::string& name, bool forFile, std::string& why);
 int buttonCode(const Button& button, kobc_code& out, char* message, std::size_t messageSize);
 
 // Whether a value of "brand", "model" or "notes" may be stored: UTF-8 text
-// of at most kMaxFieldBytes without control characters.
+// of at most kMaxFieldBytes without control characters or a space first or
+// last.
 constexpr std::size_t kMaxFieldBytes = 1024;
 bool validField(const std::string& value, std::string& why);
+
+// The longest duration of a raw code.
+constexpr int kMaxDurationSeconds = 10;
 
 // A sequence a file gives that ends on a pulse (as captures do) gets this
 // final space, so that every raw code is whole pairs.

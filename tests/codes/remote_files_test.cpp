@@ -118,6 +118,12 @@ TEST(RemoteFiles, EveryFormatReadsWritesAndReadsTheSameCodes) {
     } cases[] = {
         {"living_room_tv.ir", KOBC_FORMAT_FLIPPER, 8},
         {"soundbar.ir", KOBC_FORMAT_FLIPPER, 7},
+        {"Sony_TV_1,-1.csv", KOBC_FORMAT_IRDB, 7},
+        {"tv.pronto", KOBC_FORMAT_PRONTO, 3},
+        {"fan.broadlink", KOBC_FORMAT_BROADLINK, 3},
+        {"amp.sendir", KOBC_FORMAT_GC, 3},
+        {"tv.json", KOBC_FORMAT_JSON, 5},
+        {"ha_capture.json", KOBC_FORMAT_JSON, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -290,6 +296,54 @@ TEST(RemoteFiles, BadFilesAreRefusedNamingTheLine) {
          head + "name: A\ntype: parsed\nprotocol: RCA\naddress: 00 00 00 "
                 "00\ncommand: 00 00 00 00\n",
          KOBC_E_UNSUPPORTED, "bad:5: RCA"},
+        {KOBC_FORMAT_IRDB, "functionname,protocol,device,subdevice,function\nPOWER,Sony12,1,-1\n",
+         KOBC_E_FILE, "bad:2: a row has fewer than 5"},
+        {KOBC_FORMAT_IRDB, "POWER,Sony12,x,-1,21\n", KOBC_E_FILE, "bad:1: device \"x\""},
+        {KOBC_FORMAT_IRDB, "\nA,Sony12,1,-1,21\nB,Sony12,1,-1,99999999999999\n", KOBC_E_FILE,
+         "bad:3: function"},
+        {KOBC_FORMAT_IRDB, "A,Tivo unit=0,1,-1,21\n", KOBC_E_UNSUPPORTED, "bad:1: protocol"},
+        {KOBC_FORMAT_IRDB, "A,Sony12,99,-1,21\n", KOBC_E_FILE, "bad:1: button \"A\": device 99"},
+        {KOBC_FORMAT_IRDB, "A,Sony12,1,-1,21\n\x7F\x01\x02", KOBC_E_FILE, "bad:2: binary"},
+        {KOBC_FORMAT_PRONTO, "POWER: 0000 006D 0001\n", KOBC_E_FILE, "bad:1: a code starts"},
+        {KOBC_FORMAT_PRONTO, "A: 0000 006D 0001 0000 0010 0020\nB: 0000 006D 0022 0002 0156\n",
+         KOBC_E_FILE, "bad:2: the header says 36 pairs"},
+        {KOBC_FORMAT_PRONTO, "A: 0000 006D 0001 0000 0010 00200\n", KOBC_E_FILE,
+         "bad:1: word \"00200\""},
+        {KOBC_FORMAT_PRONTO, "900A 006C 0000 0001 0401 0C00\n", KOBC_E_FILE, "bad:1: the NEC1"},
+        {KOBC_FORMAT_PRONTO, "5000 0073 0000 0002 0001 0002\n", KOBC_E_FILE, "bad:1: a RC5 short"},
+        {KOBC_FORMAT_PRONTO, "A: 0000 006D 0001 0000 0010 0020\nB 0000\n", KOBC_E_FILE,
+         "bad:2: a line that is not"},
+        {KOBC_FORMAT_BROADLINK, "A: JgAEAA==\n", KOBC_E_FILE, "bad:1: the packet says 4 bytes"},
+        {KOBC_FORMAT_BROADLINK, "A: JgAAAA==\nB: Jg!A\n", KOBC_E_FILE,
+         "bad:1: the packet holds no"},
+        {KOBC_FORMAT_BROADLINK, "A: Jg!A\n", KOBC_E_FILE, "bad:1: the code is not base64"},
+        {KOBC_FORMAT_BROADLINK, "A: sgAAAA==\n", KOBC_E_UNSUPPORTED, "bad:1: an RF packet"},
+        {KOBC_FORMAT_BROADLINK, "\nA: JgACAAAB\n", KOBC_E_FILE, "bad:2: the packet ends inside"},
+        {KOBC_FORMAT_GC, "A: sendir,1:1,1,38000,1,2,10,10\n", KOBC_E_FILE, "bad:1: offset"},
+        {KOBC_FORMAT_GC, "A: sendir,1:1,1,1000,1,1,10,10\n", KOBC_E_FILE, "bad:1: frequency"},
+        {KOBC_FORMAT_GC, "A: sendir,1:1,1,38000,1,1,10,10,10\n", KOBC_E_FILE, "whole pairs"},
+        {KOBC_FORMAT_GC, "A: sendir,1:1,1,38000,1,1,10,99999999\n", KOBC_E_FILE,
+         "bad:1: on/off time 2"},
+        {KOBC_FORMAT_GC, "A: sendir,1:1,1,38000,1,1,10,10,A,B\n", KOBC_E_FILE, "letter B"},
+        {KOBC_FORMAT_GC, "A: sendir,1:1,1,38000,1,9,10,10\n", KOBC_E_FILE, "past the 2"},
+        {KOBC_FORMAT_GC, "A: sendir,1:1\n", KOBC_E_FILE, "bad:1: not \"sendir"},
+        {KOBC_FORMAT_JSON, "{\"timings\":\n [9000, -4500", KOBC_E_FILE, "bad:2: not JSON"},
+        {KOBC_FORMAT_JSON, "{\"timings\": \"abc\"}", KOBC_E_FILE, "is not a list"},
+        {KOBC_FORMAT_JSON, "{\"timings\": [9000, 4500]}", KOBC_E_FILE, "do not alternate"},
+        {KOBC_FORMAT_JSON, "{\"timings\": [1e3]}", KOBC_E_FILE, "not a whole number"},
+        {KOBC_FORMAT_JSON, "{\"timings\": [99999999999999999999]}", KOBC_E_FILE, "not a whole"},
+        {KOBC_FORMAT_JSON, "{\"timings\": [18446744073709551615]}", KOBC_E_FILE, "not a whole"},
+        {KOBC_FORMAT_JSON, "{\"timings\": [9000], \"modulation\": 18446744073709551615}",
+         KOBC_E_FILE, "\"modulation\" is not a whole number"},
+        {KOBC_FORMAT_JSON,
+         "{\"name\": \"tv\",\n \"buttons\": {\n \"A\": {\"protocol\": \"NEC1\"}}}", KOBC_E_FILE,
+         "bad:3: button \"A\" has no \"device\""},
+        {KOBC_FORMAT_JSON, "{\"name\": \"tv\", \"buttons\": []}", KOBC_E_FILE, "no \"buttons\""},
+        {KOBC_FORMAT_JSON, "[]", KOBC_E_FILE, "bad:1: the list holds no remote"},
+        {KOBC_FORMAT_JSON, "{\"name\": \"a/b\", \"buttons\": {}}", KOBC_E_FILE, "bad: remote"},
+        {KOBC_FORMAT_JSON,
+         "[{\"name\": \"a\", \"buttons\": {}}, {\"name\": \"a\", \"buttons\": {}}]", KOBC_E_FILE,
+         "two remotes named"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -299,6 +353,174 @@ TEST(RemoteFiles, BadFilesAreRefusedNamingTheLine) {
         EXPECT_NE(message.find(c.says), std::string::npos) << message;
         EXPECT_EQ(kobc_remotes_count(r.r), 0u);
     }
+}
+
+TEST(RemoteFiles, ReadersTakeEachFormatsOwnForms) {
+    const long N = KOBC_NONE;
+    struct Case {
+        int format;
+        const char* text;
+        const char* button;
+        const char* protocol;  // "" for raw
+        long d, s, f;
+        std::size_t once = 0, repeat = 0;  // raw: durations
+        long carrier = 0;
+    } cases[] = {
+        // irdb as found: tabs, no header, "function" for "functionname".
+        {KOBC_FORMAT_IRDB,
+         "functionname\tprotocol\tdevice\tsubdevice\tfunction\nOK\tRC5\t0\t-1\t5\n", "OK", "RC5", 0,
+         N, 5},
+        {KOBC_FORMAT_IRDB, "function,protocol,device,subdevice,function\nOK,nec1,4,-1,5\n", "OK",
+         "NEC1", 4, N, 5},
+        {KOBC_FORMAT_IRDB, "\"SP-A, FRONT,Denon,2,-1,238\n", "SP-A, FRONT", "Denon", 2, N, 238},
+        {KOBC_FORMAT_IRDB, "\"say \"\"hi\"\"\",NEC,4,251,67\r\n", "say \"hi\"", "NEC1", 4, 251, 67},
+        // Pronto's short forms, and a code over several lines.
+        {KOBC_FORMAT_PRONTO, "5000 0073 0000 0001 0003 004C", "code", "RC5", 3, N, 76},
+        {KOBC_FORMAT_PRONTO, "X: 5001 0073 0000 0002 0003 0045 0021 0000", "X", "RC5x", 3, 69, 33},
+        {KOBC_FORMAT_PRONTO, "X: 6000 0073 0000 0001 0004 0080", "X", "RC6", 4, N, 128},
+        {KOBC_FORMAT_PRONTO, "X: 900A 006C 0000 0001 04FB 12ED", "X", "NEC1", 4, 251, 0x12},
+        {KOBC_FORMAT_PRONTO, "0000 006D 0001 0001\n0156 00AB\n0015 0F00\n", "code", "", 0, 0, 0, 2,
+         2, 38479},
+        // A learned Broadlink packet: the capture's time-out is its last
+        // space, the padding is not read; a repeat count gives copies.
+        {KOBC_FORMAT_BROADLINK, "JgAGAE8UJwANBQAAAAA=", "code", "", 0, 0, 0, 4, 0, 38000},
+        {KOBC_FORMAT_BROADLINK, "Jg: JgEEAE8UJxQ=", "Jg", "", 0, 0, 0, 8, 0, 38000},
+        // sendir: the offset splits once from repeat; letters stand for pairs.
+        {KOBC_FORMAT_GC, "sendir,1:1,1,40000,1,3,96,24,48,24\r", "code", "", 0, 0, 0, 2, 2, 40000},
+        {KOBC_FORMAT_GC, "A: sendir,1:1,1,40000,1,1,96,24,48,24AB", "A", "", 0, 0, 0, 0, 8, 40000},
+        // Home Assistant's payload: the capture ends on a pulse.
+        {KOBC_FORMAT_JSON, "{\"timings\": [900, -450, 560], \"modulation\": 36000}", "code", "", 0,
+         0, 0, 4, 0, 36000},
+        {KOBC_FORMAT_JSON, "{\"timings\": [900, -450, 560]}", "code", "", 0, 0, 0, 4, 0, 38000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Remotes r;
+        std::string message;
+        ASSERT_EQ(readText(r.r, c.format, c.text, nullptr, &message), KOBC_OK) << message;
+        EXPECT_STREQ(kobc_remote_name(r.r, 0), "remote");
+        const long at = kobc_remote_find_button(r.r, 0, c.button);
+        ASSERT_GE(at, 0);
+        const View v = view(r.r, 0, static_cast<std::size_t>(at));
+        EXPECT_EQ(v.protocol, c.protocol);
+        if (*c.protocol != '\0') {
+            EXPECT_EQ(v.d, c.d);
+            EXPECT_EQ(v.s, c.s);
+            EXPECT_EQ(v.f, c.f);
+        } else {
+            EXPECT_EQ(v.once.size(), c.once);
+            EXPECT_EQ(v.repeat.size(), c.repeat);
+            EXPECT_EQ(v.carrier, c.carrier);
+        }
+    }
+    // The Broadlink tick is 8192/269 us: 0x4F ticks are 2406 us.
+    Remotes b;
+    ASSERT_EQ(readText(b.r, KOBC_FORMAT_BROADLINK, "JgAGAE8UJwANBQAAAAA=", nullptr), KOBC_OK);
+    EXPECT_EQ(view(b.r, 0, 0).once, (std::vector<int>{2406, -609, 1188, -101502}));
+    Remotes fan;
+    ASSERT_EQ(readText(fan.r, KOBC_FORMAT_GUESS, seed("fan.broadlink"), "fan.broadlink"), KOBC_OK);
+    const View power = view(fan.r, 0, 0);
+    kobc_match m[4];
+    ASSERT_GE(kobc_decode(power.once.data(), power.once.size(), 0, m, 4), 1u);
+    EXPECT_STREQ(m[0].protocol, "NEC1");
+    EXPECT_EQ(m[0].device, 0x10);
+    EXPECT_EQ(m[0].function, 0x5A);
+}
+
+// A code written in another format and read back sends the same timings,
+// within the resolution of the format.
+TEST(RemoteFiles, EveryFormatCarriesTheFlipperCodes) {
+    Remotes source;
+    ASSERT_EQ(readText(source.r, KOBC_FORMAT_GUESS, seed("soundbar.ir"), "soundbar.ir"), KOBC_OK);
+    const std::vector<View> original = views(source.r);
+    struct Case {
+        int format;
+        int toleranceUs;
+        bool keepsCarrier;
+    } cases[] = {{KOBC_FORMAT_PRONTO, 30, true},
+                 {KOBC_FORMAT_BROADLINK, 16, false},
+                 {KOBC_FORMAT_GC, 30, true},
+                 {KOBC_FORMAT_JSON, 0, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(kobc_format_name(c.format));
+        int status = 0;
+        std::string message;
+        const std::string text = writeText(source.r, 0, c.format, status, &message);
+        ASSERT_EQ(status, KOBC_OK) << message;
+        Remotes back;
+        ASSERT_EQ(readText(back.r, c.format, text, "soundbar", &message), KOBC_OK) << message;
+        const std::vector<View> got = views(back.r);
+        ASSERT_EQ(got.size(), original.size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            SCOPED_TRACE(original[i].name);
+            EXPECT_EQ(got[i].name, original[i].name);
+            std::vector<int> want = original[i].once, have = got[i].once;
+            want.insert(want.end(), original[i].repeat.begin(), original[i].repeat.end());
+            have.insert(have.end(), got[i].repeat.begin(), got[i].repeat.end());
+            ASSERT_EQ(have.size(), want.size());
+            for (std::size_t k = 0; k < want.size(); ++k)
+                EXPECT_NEAR(have[k], want[k], c.toleranceUs) << k;
+            if (c.keepsCarrier) {
+                EXPECT_NEAR(got[i].carrier, original[i].carrier, 400);
+            }
+        }
+    }
+}
+
+TEST(RemoteFiles, WritesRefuseWhatTheFormatCannotHold) {
+    static kobc_code code;
+    code = kobc_code{};
+    code.once_count = 2;
+    code.durations[0] = 500;
+    code.durations[1] = -500;
+    struct Case {
+        const char* name;
+        const char* protocol;  // null: raw at carrier
+        long toggle, carrier;
+        int format;
+    } cases[] = {
+        {"Raw", nullptr, 0, 38000, KOBC_FORMAT_IRDB},
+        {"Toggled", "RC5", 1, 0, KOBC_FORMAT_IRDB},
+        {"Wired", nullptr, 0, 0, KOBC_FORMAT_BROADLINK},
+        {"Fast", nullptr, 0, 56000, KOBC_FORMAT_BROADLINK},
+        {"Wired", nullptr, 0, 0, KOBC_FORMAT_GC},
+        {"Wired", nullptr, 0, 0, KOBC_FORMAT_FLIPPER},
+        {"Bang & Olufsen", nullptr, 0, 455000, KOBC_FORMAT_FLIPPER},
+        {"A:B", "NEC1", KOBC_NONE, 0, KOBC_FORMAT_PRONTO},
+        {"A:B", "NEC1", KOBC_NONE, 0, KOBC_FORMAT_BROADLINK},
+        {"A:B", "NEC1", KOBC_NONE, 0, KOBC_FORMAT_GC},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Remotes r;
+        ASSERT_EQ(kobc_remotes_add(r.r, "r", nullptr, nullptr, 0), KOBC_OK);
+        code.carrier_hz = c.carrier;
+        kobc_button b{c.name,     c.protocol ? KOBC_BUTTON_PROTOCOL : KOBC_BUTTON_RAW,
+                      c.protocol, 1,
+                      KOBC_NONE,  2,
+                      c.toggle,   &code,
+                      0};
+        ASSERT_EQ(kobc_remote_put_button(r.r, 0, &b, 0, nullptr, 0), KOBC_OK);
+        int status = 0;
+        std::string message;
+        writeText(r.r, 0, c.format, status, &message);
+        EXPECT_EQ(status, KOBC_E_UNSUPPORTED) << kobc_format_name(c.format);
+        EXPECT_NE(message.find(std::string("\"") + c.name + "\""), std::string::npos) << message;
+    }
+    // One remote a file, but for lircd.conf and JSON.
+    Remotes two;
+    ASSERT_EQ(kobc_remotes_add(two.r, "a", nullptr, nullptr, 0), KOBC_OK);
+    ASSERT_EQ(kobc_remotes_add(two.r, "b", nullptr, nullptr, 0), KOBC_OK);
+    int status = 0;
+    writeText(two.r, -1, KOBC_FORMAT_FLIPPER, status);
+    EXPECT_EQ(status, KOBC_E_UNSUPPORTED);
+    const std::string json = writeText(two.r, -1, KOBC_FORMAT_JSON, status);
+    ASSERT_EQ(status, KOBC_OK);
+    Remotes back;
+    ASSERT_EQ(readText(back.r, KOBC_FORMAT_JSON, json, nullptr), KOBC_OK);
+    EXPECT_EQ(kobc_remotes_count(back.r), 2u);
+    EXPECT_EQ(kobc_remotes_write(two.r, 2, KOBC_FORMAT_JSON, nullptr, 0, nullptr, nullptr, 0),
+              KOBC_E_NOT_FOUND);
 }
 
 TEST(RemoteFiles, EditsCheckNamesAndCodes) {
