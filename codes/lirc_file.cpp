@@ -629,12 +629,16 @@ void asProtocol(Button& b, std::size_t firstFrame) {
 
 bool makeButton(const LircRemote& r, const std::string& name, std::size_t line, Timeline& once,
                 Timeline& held, std::size_t firstFrame, Remote& out, FileError& error) {
-    if (once.tooLong() || held.tooLong())
+    // A code holds both sequences: a long button is kept as sent once.
+    if (!once.tooLong() &&
+        (held.tooLong() || once.durations().size() + held.durations().size() > KOBC_MAX_DURATIONS))
+        held = Timeline();
+    if (once.tooLong())
         return fileError(error, line,
                          "button " + name + " is longer than " +
                              std::to_string(KOBC_MAX_DURATIONS) + " durations",
                          KOBC_E_UNSUPPORTED);
-    if (once.durations().empty() || held.durations().empty())
+    if (once.durations().empty())
         return fileError(error, line, "button " + name + " sends no pulse");
     Button b;
     b.name = name;

@@ -308,6 +308,10 @@ TEST(LircRead, BadFilesSayWhereAndWhat) {
          "duration of 0"},
         {"begin remote\nname r\ngap 1000\nbegin raw_codes\nname K\n" + many, KOBC_E_FILE, 6,
          "more than 1024 durations"},
+        // 8 frames of 130 durations sent once.
+        {"begin remote\nname r\nbits 64\none 500 500\nzero 500 900\nptrail 500\ngap 9000\n"
+         "min_repeat 7\nbegin codes\nK 0x1\nend codes\nend remote\n",
+         KOBC_E_UNSUPPORTED, 10, "longer than 1024 durations"},
         {"begin remote\nname r\nend remote\nbegin remote\nname r\nend remote\n", KOBC_E_FILE, 0,
          "two remotes named"},
         {"begin remote\nname r\x01\nend remote\n", KOBC_E_FILE, 2, "binary data"},
@@ -322,6 +326,16 @@ TEST(LircRead, BadFilesSayWhereAndWhat) {
         EXPECT_NE(error.what.find(row.says), std::string::npos) << error.what;
         EXPECT_TRUE(out.empty());
     }
+}
+
+TEST(LircRead, ALongButtonIsKeptAsSentOnce) {
+    // 7 frames of 130 durations once: no room for the held frame as well.
+    const auto remotes = readOk(
+        "begin remote\nname r\nbits 64\none 500 500\nzero 500 900\nptrail 500\ngap 9000\n"
+        "min_repeat 6\nbegin codes\nK 0x1\nend codes\nend remote\n");
+    ASSERT_EQ(remotes.size(), 1u);
+    EXPECT_EQ(remotes[0].buttons.at(0).onceCount, 7u * 130);
+    EXPECT_EQ(remotes[0].buttons.at(0).durations.size(), 7u * 130);
 }
 
 TEST(LircRead, LooksLikeLirc) {

@@ -3,6 +3,7 @@
 // nothing; one that is read is written in every format, each writer either
 // refusing with a reason or writing a file its own reader takes back and
 // writes again unchanged. Nothing is written past the buffers given.
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,6 +17,18 @@ namespace {
 
 constexpr int kFormats = 7;
 constexpr char kGuard = 0x5A;
+
+// Inputs by format (0: guessed): read, read as a file, written back. Printed
+// at exit when KOBLIB_FUZZ_STATS is set.
+struct Counts {
+    unsigned long runs[8] = {}, read[8] = {}, written[8] = {};
+    ~Counts() {
+        if (std::getenv("KOBLIB_FUZZ_STATS") == nullptr) return;
+        for (int f = 0; f < 8; ++f)
+            std::fprintf(stderr, "format %d %-9s runs %lu read %lu written %lu\n", f,
+                         f ? kobc_format_name(f) : "guessed", runs[f], read[f], written[f]);
+    }
+} counts;
 
 struct Remotes {
     kobc_remotes* r = kobc_remotes_new();
@@ -68,11 +81,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text = in.rest();
     Remotes first;
     const int status = read(first.r, format, text, messageSize);
+    ++counts.runs[format];
     if (status != KOBC_OK) {
         FUZZ_CHECK(status == KOBC_E_FILE || status == KOBC_E_UNSUPPORTED);
         FUZZ_CHECK(kobc_remotes_count(first.r) == 0);
         return 0;
     }
+    ++counts.read[format];
     for (std::size_t i = 0; i < kobc_remotes_count(first.r); ++i)
         for (std::size_t k = 0; k < kobc_remote_button_count(first.r, i); ++k) {
             kobc_button b;
@@ -84,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         int written = 0;
         const std::string once = write(first.r, f, written);
         if (written != KOBC_OK) continue;
+        ++counts.written[f];
         Remotes second;
         FUZZ_CHECK(read(second.r, f, once, 160) == KOBC_OK);
         int again = 0;
