@@ -27,9 +27,9 @@ namespace {
 
 using u64 = std::uint64_t;
 
-constexpr long kMaxUs = 2000000;        // the longest duration a file may give
-constexpr long kMaxFrequency = 500000;  // the highest carrier
-constexpr int kMaxBits = 64;            // pre_data, code and post_data together
+constexpr long kMaxUs = kMaxDurationSeconds * 1000000L;  // the longest duration a file may give
+constexpr long kMaxFrequency = 500000;                   // the highest carrier
+constexpr int kMaxBits = 64;                             // pre_data, code and post_data together
 constexpr long kMaxMinRepeat = 20;
 constexpr long kDefaultFrequency = 38000;
 
@@ -751,7 +751,9 @@ bool writeRaw(const Remote& r, const std::vector<kobc_code>& codes, std::string&
         if (last < 0) gap = std::max(gap, -static_cast<long>(last));
     }
     out += "begin remote\n  name " + r.name + "\n  flags RAW_CODES\n  eps 30\n  aeps 100\n";
-    if (carrier) out += "  frequency " + std::to_string(carrier) + "\n";
+    // 0: unmodulated, or a carrier the capture did not see (lircd's drivers
+    // then use their own).
+    out += "  frequency " + std::to_string(carrier) + "\n";
     if (const int duty = commonDuty(r)) out += "  duty_cycle " + std::to_string(duty) + "\n";
     out += "  gap " + std::to_string(gap ? gap : kFinalSpaceUs) + "\n  begin raw_codes\n";
     for (std::size_t i = 0; i < codes.size(); ++i) {

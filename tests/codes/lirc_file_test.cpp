@@ -193,7 +193,7 @@ TEST(LircWrite, RemotesReadBackWithTheirTimings) {
          false},
         {"learned, no carrier",
          {raw("R", {900, -450, 900, -450, 900, -20000}, 0)},
-         "gap 20000",
+         "frequency 0\n  gap 20000",
          false},
     };
     for (const WriteRow& row : rows) {
@@ -293,7 +293,7 @@ TEST(LircRead, BadFilesSayWhereAndWhat) {
         {"begin remote\ngap 0x1G\n", KOBC_E_FILE, 2, "not a number"},
         {"begin remote\npre_data 99999999999999999999999\n", KOBC_E_FILE, 2, "not a number"},
         {"begin remote\nheader 9000\n", KOBC_E_FILE, 2, "needs a value"},
-        {"begin remote\nheader 9000 2000001\n", KOBC_E_FILE, 2, "above 2000000"},
+        {"begin remote\nheader 9000 10000001\n", KOBC_E_FILE, 2, "above 10000000"},
         {head + "bits 40\npre_data_bits 32\n" + gap + codes, KOBC_E_FILE, 1, "more than 64"},
         {head + "bits 4\n" + gap + "begin codes\nK 0x10\nend codes\nend remote\n", KOBC_E_FILE, 9,
          "does not fit 4 bits"},
