@@ -606,25 +606,41 @@ void asProtocol(Button& b, std::size_t firstFrame) {
     raw.once_count = b.onceCount;
     raw.repeat_count = b.durations.size() - b.onceCount;
     std::copy(b.durations.begin(), b.durations.end(), raw.durations);
+    // The reading's own protocol, then the others of the same fields (a
+    // frame sent whole again while held reads as NEC1 but is NEC2); of those
+    // that encode the same, the one of the nearest carrier.
+    const char* best = nullptr;
+    const kobc_match* bestMatch = nullptr;
+    long bestDistance = 0;
     for (std::size_t i = 0; i < n && i < 8; ++i) {
         const kobc_match& m = matches[i];
         if (m.repeat) continue;
-        kobc_code encoded;
-        if (kobc_encode(m.protocol, m.device, m.subdevice, m.function, m.toggle, &encoded, nullptr,
-                        0) != KOBC_OK ||
-            !sameCode(raw, encoded))
-            continue;
-        b.kind = KOBC_BUTTON_PROTOCOL;
-        b.protocol = m.protocol;
-        b.device = m.device;
-        b.subdevice = m.subdevice;
-        b.function = m.function;
-        b.toggle = m.toggle;
-        b.carrierHz = 0;
-        b.onceCount = 0;
-        b.durations.clear();
-        return;
+        for (std::size_t k = 0; k <= protocolCount(); ++k) {
+            const char* name = k == 0 ? m.protocol : protocolTable()[k - 1].info.name;
+            kobc_code encoded;
+            if ((k > 0 && std::string(name) == m.protocol) ||
+                kobc_encode(name, m.device, m.subdevice, m.function, m.toggle, &encoded, nullptr,
+                            0) != KOBC_OK ||
+                !sameCode(raw, encoded))
+                continue;
+            const long distance = std::labs(encoded.carrier_hz - b.carrierHz);
+            if (!best || distance < bestDistance) {
+                best = name;
+                bestMatch = &m;
+                bestDistance = distance;
+            }
+        }
     }
+    if (!best) return;
+    b.kind = KOBC_BUTTON_PROTOCOL;
+    b.protocol = best;
+    b.device = bestMatch->device;
+    b.subdevice = bestMatch->subdevice;
+    b.function = bestMatch->function;
+    b.toggle = bestMatch->toggle;
+    b.carrierHz = 0;
+    b.onceCount = 0;
+    b.durations.clear();
 }
 
 bool makeButton(const LircRemote& r, const std::string& name, std::size_t line, Timeline& once,
