@@ -3,9 +3,9 @@
 // Reading turns every button into the timings lircd sends for it: the once
 // sequence is the first frame and its gap (and the min_repeat repeats lircd
 // adds to one send), the repeat sequence the repeat frame (the `repeat`
-// pair, or the frame again). A button whose timings decode as a protocol
-// and encode back to the same timings is kept as that protocol code; every
-// other button stays raw.
+// pair, or the frame again). A button of codes whose timings decode as a
+// protocol and encode back to the same timings is kept as that protocol
+// code; every other button, and every raw code, stays raw.
 //
 // Writing gives an encoded remote (SPACE_ENC, RC5 or RC6 with pre_data and
 // the protocol's own timings) when every button is a code of one protocol
@@ -664,19 +664,16 @@ bool makeButton(const LircRemote& r, const std::string& name, std::size_t line, 
     b.onceCount = once.durations().size();
     b.durations = once.durations();
     b.durations.insert(b.durations.end(), held.durations().begin(), held.durations().end());
-    asProtocol(b, firstFrame);
+    if (firstFrame > 0) asProtocol(b, firstFrame);
     return addReadButton(out, std::move(b), line, error);
 }
 
-// The durations of the first frame of a once sequence.
-std::size_t firstFrameLength(const LircRemote& r, u64 code, const std::vector<long>* raw) {
+// The durations of the first frame of a code's once sequence.
+std::size_t firstFrameLength(const LircRemote& r, u64 code) {
     LircRemote single = r;
     single.minRepeat = 0;
     Timeline once, held;
-    if (raw)
-        FrameBuilder(single).raw(*raw, once, held);
-    else
-        FrameBuilder(single).code(code, once, held);
+    FrameBuilder(single).code(code, once, held);
     return once.durations().size();
 }
 
@@ -686,16 +683,15 @@ bool toRemote(const LircRemote& r, const std::string& name, Remote& out, FileErr
     for (const CodeLine& c : r.codes) {
         Timeline once, held;
         builder.code(c.code, once, held);
-        if (!makeButton(r, c.name, c.line, once, held, firstFrameLength(r, c.code, nullptr), out,
-                        error))
+        if (!makeButton(r, c.name, c.line, once, held, firstFrameLength(r, c.code), out, error))
             return false;
     }
     for (const RawLine& raw : r.raw) {
         Timeline once, held;
         builder.raw(raw.durations, once, held);
-        if (!makeButton(r, raw.name, raw.line, once, held, firstFrameLength(r, 0, &raw.durations),
-                        out, error))
-            return false;
+        // Raw codes are captures: kept as they are (a protocol code read
+        // from them would write back other durations).
+        if (!makeButton(r, raw.name, raw.line, once, held, 0, out, error)) return false;
     }
     return true;
 }

@@ -136,6 +136,7 @@ TEST(LircRead, RawCodesAreSentAsWrittenWithTheGap) {
     EXPECT_EQ(once(*power), frame);
     EXPECT_EQ(held(*power), frame);
     EXPECT_EQ(once(*mute), (std::vector<int>{3000, -1000, 500, -1000, 500, -42000}));
+    EXPECT_EQ(power->kind, KOBC_BUTTON_RAW);  // a capture stays one
     EXPECT_EQ(power->carrierHz, 36000);
     EXPECT_EQ(power->dutyPercent, 33);
     const auto two = readOk(seed("lirc_two.conf"));
