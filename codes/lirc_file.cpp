@@ -3,9 +3,9 @@
 // Reading turns every button into the timings lircd sends for it: the once
 // sequence is the first frame and its gap (and the min_repeat repeats lircd
 // adds to one send), the repeat sequence the repeat frame (the `repeat`
-// pair, or the frame again). A button whose timings decode as a protocol
-// and encode back to the same timings is kept as that protocol code; every
-// other button stays raw.
+// pair, or the frame again). A button of codes whose timings decode as a
+// protocol and encode back to the same timings is kept as that protocol
+// code; every other button, and every raw code, stays raw.
 //
 // Writing gives an encoded remote (SPACE_ENC, RC5 or RC6 with pre_data and
 // the protocol's own timings) when every button is a code of one protocol
@@ -27,9 +27,9 @@ namespace {
 
 using u64 = std::uint64_t;
 
-constexpr long kMaxUs = 2000000;        // the longest duration a file may give
-constexpr long kMaxFrequency = 500000;  // the highest carrier
-constexpr int kMaxBits = 64;            // pre_data, code and post_data together
+constexpr long kMaxUs = kMaxDurationSeconds * 1000000L;  // the longest duration a file may give
+constexpr long kMaxFrequency = 500000;                   // the highest carrier
+constexpr int kMaxBits = 64;                             // pre_data, code and post_data together
 constexpr long kMaxMinRepeat = 20;
 constexpr long kDefaultFrequency = 38000;
 
@@ -606,25 +606,41 @@ void asProtocol(Button& b, std::size_t firstFrame) {
     raw.once_count = b.onceCount;
     raw.repeat_count = b.durations.size() - b.onceCount;
     std::copy(b.durations.begin(), b.durations.end(), raw.durations);
+    // The reading's own protocol, then the others of the same fields (a
+    // frame sent whole again while held reads as NEC1 but is NEC2); of those
+    // that encode the same, the one of the nearest carrier.
+    const char* best = nullptr;
+    const kobc_match* bestMatch = nullptr;
+    long bestDistance = 0;
     for (std::size_t i = 0; i < n && i < 8; ++i) {
         const kobc_match& m = matches[i];
         if (m.repeat) continue;
-        kobc_code encoded;
-        if (kobc_encode(m.protocol, m.device, m.subdevice, m.function, m.toggle, &encoded, nullptr,
-                        0) != KOBC_OK ||
-            !sameCode(raw, encoded))
-            continue;
-        b.kind = KOBC_BUTTON_PROTOCOL;
-        b.protocol = m.protocol;
-        b.device = m.device;
-        b.subdevice = m.subdevice;
-        b.function = m.function;
-        b.toggle = m.toggle;
-        b.carrierHz = 0;
-        b.onceCount = 0;
-        b.durations.clear();
-        return;
+        for (std::size_t k = 0; k <= protocolCount(); ++k) {
+            const char* name = k == 0 ? m.protocol : protocolTable()[k - 1].info.name;
+            kobc_code encoded;
+            if ((k > 0 && std::string(name) == m.protocol) ||
+                kobc_encode(name, m.device, m.subdevice, m.function, m.toggle, &encoded, nullptr,
+                            0) != KOBC_OK ||
+                !sameCode(raw, encoded))
+                continue;
+            const long distance = std::labs(encoded.carrier_hz - b.carrierHz);
+            if (!best || distance < bestDistance) {
+                best = name;
+                bestMatch = &m;
+                bestDistance = distance;
+            }
+        }
     }
+    if (!best) return;
+    b.kind = KOBC_BUTTON_PROTOCOL;
+    b.protocol = best;
+    b.device = bestMatch->device;
+    b.subdevice = bestMatch->subdevice;
+    b.function = bestMatch->function;
+    b.toggle = bestMatch->toggle;
+    b.carrierHz = 0;
+    b.onceCount = 0;
+    b.durations.clear();
 }
 
 bool makeButton(const LircRemote& r, const std::string& name, std::size_t line, Timeline& once,
@@ -648,19 +664,16 @@ bool makeButton(const LircRemote& r, const std::string& name, std::size_t line, 
     b.onceCount = once.durations().size();
     b.durations = once.durations();
     b.durations.insert(b.durations.end(), held.durations().begin(), held.durations().end());
-    asProtocol(b, firstFrame);
+    if (firstFrame > 0) asProtocol(b, firstFrame);
     return addReadButton(out, std::move(b), line, error);
 }
 
-// The durations of the first frame of a once sequence.
-std::size_t firstFrameLength(const LircRemote& r, u64 code, const std::vector<long>* raw) {
+// The durations of the first frame of a code's once sequence.
+std::size_t firstFrameLength(const LircRemote& r, u64 code) {
     LircRemote single = r;
     single.minRepeat = 0;
     Timeline once, held;
-    if (raw)
-        FrameBuilder(single).raw(*raw, once, held);
-    else
-        FrameBuilder(single).code(code, once, held);
+    FrameBuilder(single).code(code, once, held);
     return once.durations().size();
 }
 
@@ -670,16 +683,15 @@ bool toRemote(const LircRemote& r, const std::string& name, Remote& out, FileErr
     for (const CodeLine& c : r.codes) {
         Timeline once, held;
         builder.code(c.code, once, held);
-        if (!makeButton(r, c.name, c.line, once, held, firstFrameLength(r, c.code, nullptr), out,
-                        error))
+        if (!makeButton(r, c.name, c.line, once, held, firstFrameLength(r, c.code), out, error))
             return false;
     }
     for (const RawLine& raw : r.raw) {
         Timeline once, held;
         builder.raw(raw.durations, once, held);
-        if (!makeButton(r, raw.name, raw.line, once, held, firstFrameLength(r, 0, &raw.durations),
-                        out, error))
-            return false;
+        // Raw codes are captures: kept as they are (a protocol code read
+        // from them would write back other durations).
+        if (!makeButton(r, raw.name, raw.line, once, held, 0, out, error)) return false;
     }
     return true;
 }
@@ -751,7 +763,9 @@ bool writeRaw(const Remote& r, const std::vector<kobc_code>& codes, std::string&
         if (last < 0) gap = std::max(gap, -static_cast<long>(last));
     }
     out += "begin remote\n  name " + r.name + "\n  flags RAW_CODES\n  eps 30\n  aeps 100\n";
-    if (carrier) out += "  frequency " + std::to_string(carrier) + "\n";
+    // 0: unmodulated, or a carrier the capture did not see (lircd's drivers
+    // then use their own).
+    out += "  frequency " + std::to_string(carrier) + "\n";
     if (const int duty = commonDuty(r)) out += "  duty_cycle " + std::to_string(duty) + "\n";
     out += "  gap " + std::to_string(gap ? gap : kFinalSpaceUs) + "\n  begin raw_codes\n";
     for (std::size_t i = 0; i < codes.size(); ++i) {
