@@ -1,14 +1,19 @@
-// kob decode, kob encode, kob protocols: KOBLIB_CODES from the command line.
+// kob compare, hash, plot, decode, encode and protocols: codes from the
+// command line, no device needed.
 #include "code_commands.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <sstream>
 
 #include "console.h"
 #include "ir_code.h"
+#include "koblib.h"
+#include "session.h"
+#include "timing_plot.h"
 
 namespace kob {
 
@@ -169,7 +174,69 @@ int runProtocols(bool json) {
     return 0;
 }
 
+int runCompare(const std::string& first, const std::string& second) {
+    const std::string a = wordText(loadCode(first)), b = wordText(loadCode(second));
+    const bool equal = kob_ir_compare(a.c_str(), b.c_str()) != 0;
+    std::fprintf(toolOut(), "%s\n", equal ? "equal" : "different");
+    return equal ? 0 : 1;
+}
+
+int runHash(const std::string& words) {
+    std::fprintf(toolOut(), "%s\n", digest(loadReceived(words)).c_str());
+    return 0;
+}
+
+struct PlotArgs {
+    std::string code;
+    std::string output;
+    bool words = false;
+};
+
+int runPlot(const PlotArgs& a) {
+    const auto words = a.words ? loadReceived(a.code) : loadCode(a.code);
+    std::string svg;
+    if (a.words) {
+        long gapUs = 0;
+        const auto pulses = magnitudes(frameTimings(words, &gapUs));
+        TimingPlot plot("Received words: " + std::to_string(pulses.size()) + " pulses after " +
+                        std::to_string(gapUs) + " \u00b5s of silence");
+        plot.addSequence("frame", pulses);
+        svg = plot.svg();
+    } else {
+        const Timings code = parseCCF(words);
+        char title[160];
+        std::snprintf(title, sizeof title,
+                      "CCF code: carrier %.0f Hz (word %04X), once %zu pairs, repeat %zu pairs",
+                      kobc_word_frequency(words[1]), static_cast<unsigned>(words[1]),
+                      code.once.size() / 2, code.repeat.size() / 2);
+        TimingPlot plot(title);
+        if (!code.once.empty())
+            plot.addSequence("once (" + std::to_string(code.once.size() / 2) + ")",
+                             magnitudes(code.once));
+        if (!code.repeat.empty())
+            plot.addSequence("repeat (" + std::to_string(code.repeat.size() / 2) + ")",
+                             magnitudes(code.repeat));
+        svg = plot.svg();
+    }
+    if (a.output == "-") {
+        if (std::fwrite(svg.data(), 1, svg.size(), toolOut()) != svg.size() ||
+            std::fflush(toolOut()) != 0)
+            throw Failure("cannot write the plot to standard output");
+        return 0;
+    }
+    std::ofstream out(a.output, std::ios::binary);
+    if (!(out << svg) || !out.flush()) throw Failure("cannot write " + a.output);
+    return 0;
+}
+
 }  // namespace
+
+std::string digest(const std::vector<std::uint32_t>& words) {
+    std::vector<unsigned int> copy(words.begin(), words.end());
+    char out[33] = {};
+    kob_hash(copy.data(), static_cast<unsigned int>(copy.size()), out, sizeof out);
+    return out;
+}
 
 nlohmann::json matchJson(const kobc_match& m) {
     return {{"protocol", m.protocol ? m.protocol : ""},
@@ -222,6 +289,30 @@ std::string learnedProtocolText(const std::string& ccf) {
 }
 
 void addCodeCommands(CLI::App& app, std::function<int()>& run) {
+    // The arguments live as long as the callbacks that fill and read them.
+    const auto pair = std::make_shared<std::pair<std::string, std::string>>();
+    auto* compare = app.add_subcommand("compare", "\"equal\" (exit 0) or \"different\" (exit 1)");
+    compare->add_option("A", pair->first, "a code, or @FILE")->required();
+    compare->add_option("B", pair->second, "a code, or @FILE")->required();
+    compare->callback(
+        [&run, pair] { run = [pair] { return runCompare(pair->first, pair->second); }; });
+
+    const auto words = std::make_shared<std::string>();
+    auto* hash = app.add_subcommand("hash", "the digest of received words");
+    hash->add_option("WORDS", *words, "the words, or @FILE")->required();
+    hash->callback([&run, words] { run = [words] { return runHash(*words); }; });
+
+    const auto plot = std::make_shared<PlotArgs>();
+    auto* plotCmd = app.add_subcommand("plot", "an SVG timing diagram of a code");
+    plotCmd
+        ->add_option("CODE", plot->code, "the code, @FILE, or PROTOCOL:DEVICE[:SUBDEVICE]:FUNCTION")
+        ->required();
+    plotCmd
+        ->add_option("-o,--output", plot->output, "the SVG file to write (- for standard output)")
+        ->required();
+    plotCmd->add_flag("--words", plot->words, "the code is received words (4 us ticks), not CCF");
+    plotCmd->callback([&run, plot] { run = [plot] { return runPlot(*plot); }; });
+
     const auto guarded = [](auto body) {
         return [body] {
             try {
@@ -233,7 +324,6 @@ void addCodeCommands(CLI::App& app, std::function<int()>& run) {
         };
     };
 
-    // The arguments live as long as the callbacks that fill and read them.
     const auto decode = std::make_shared<DecodeArgs>();
     auto* decodeCmd = app.add_subcommand(
         "decode", "the protocol readings of a code, best first, one per line (exit 1: none)");

@@ -1,6 +1,6 @@
-// The subcommands about IR protocols, which need no device: decode,
-// encode, protocols; and the decode that listen and learn add to what
-// they print.
+// The subcommands about codes, which need no device: compare, hash, plot,
+// decode, encode, protocols; and the digest and decode that listen and
+// learn add to what they print.
 #pragma once
 
 #include <functional>
@@ -16,9 +16,12 @@ class App;
 
 namespace kob {
 
-// Registers decode, encode and protocols on app; the one that the command
+// Registers compare, hash, plot, decode, encode and protocols on app; the one that the command
 // line names sets run.
 void addCodeCommands(CLI::App& app, std::function<int()>& run);
+
+// The digest of received words (kob_hash).
+std::string digest(const std::vector<std::uint32_t>& words);
 
 // A match as JSON: every field of kobc_match (null for a field the
 // protocol does not have).

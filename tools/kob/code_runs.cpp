@@ -16,18 +16,6 @@
 
 namespace kob {
 
-namespace {
-
-// The shape of a frame, as kob_hash gives it: equal frames, equal texts.
-std::string shapeOf(const std::vector<std::uint32_t>& words) {
-    std::vector<unsigned int> copy(words.begin(), words.end());
-    char out[33] = {};
-    kob_hash(copy.data(), static_cast<unsigned int>(copy.size()), out, sizeof out);
-    return out;
-}
-
-}  // namespace
-
 int sendCode(Simulation& sim, const Options& o, const std::string& code, int emitters, int repeat) {
     const std::string text = wordText(loadCode(code));
     Session session(sim);
@@ -55,7 +43,7 @@ std::string learnCode(Session& session, Simulation& sim, const std::string& targ
                       double timeout) {
     std::string code;
     int progress = 0, frames = 0, measurements = 0, alike = 0;
-    std::map<std::string, int> shapes;  // frames of each shape
+    std::map<std::string, int> shapes;  // frames of each digest
     {
         ProgressBar bar("learning");
         bar.update(0, "waiting for frames");
@@ -66,7 +54,7 @@ std::string learnCode(Session& session, Simulation& sim, const std::string& targ
             if (e.serial != target) continue;
             if (e.kind == Event::kReceived) {
                 ++frames;
-                alike = std::max(alike, ++shapes[shapeOf(e.words)]);
+                alike = std::max(alike, ++shapes[digest(e.words)]);
             } else if (e.kind == Event::kModulation) {
                 ++measurements;
             } else if (e.kind == Event::kLearn) {
