@@ -37,8 +37,8 @@ tail -n 3 "$build/coverage-ctest.log"
 fi
 # Exception edges and branches the compiler proved unreachable are noise
 # in C++ branch figures: left out.
-# The tests themselves and the build's generated sources are left out.
-gcovr -r "$here" --object-directory "$build" --exclude "$here/tests/" --exclude "$here/bench/" \
+# The tests themselves (tests/ and every room's own tests/) and the build's generated sources are left out.
+gcovr -r "$here" --object-directory "$build" --exclude "$here/(.*/)?tests/" --exclude "$here/bench/" \
   --exclude "$build/" --exclude-unreachable-branches --exclude-throw-branches \
   --gcov-ignore-parse-errors -j 2 --json-summary "$build/coverage-summary.json" >/dev/null 2>&1
 python3 - "$build/coverage-summary.json" <<'PY'

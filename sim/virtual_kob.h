@@ -1,6 +1,7 @@
-// The virtual KOB-1: a model of the device firmware. It decodes every
-// command report it receives and answers with input reports, over any
-// number of host connections (each like an opened device node).
+// The virtual KOB-1: the firmware model (firmware_model.h) behind any
+// number of host connections (each like an opened device node). Each
+// connection's reader hands the command reports to the firmware thread,
+// which runs the model and delivers its input reports to every host.
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "device/hid_device.h"
+#include "firmware_model.h"
 #include "os/thread_annotations.h"
 
 namespace koblib {
@@ -75,46 +77,14 @@ class VirtualKOB {
     // and the rest of a message begun wait until the host has room.
     unsigned dropped() const { return dropped_; }
 
-    // The input report payloads of one message: head and as many whole
-    // entries (entryWidth bytes each) as fit in the first report, then
-    // whole entries from offset 0 of each following report, as the host
-    // reads them; the rest of each payload is zero.
-    static std::vector<std::vector<unsigned char>> messageReports(
-        const std::vector<unsigned char>& head, const std::vector<unsigned char>& data,
-        std::size_t entryWidth, std::size_t payload);
-
   private:
     struct Connection;
-    // An input report on its way out: whether it begins a message, and
-    // whether it is kept until the host has room (a completion report).
-    struct Outgoing {
-        std::vector<unsigned char> report;
-        bool first = true;
-        bool kept = false;
-    };
-    struct Timed {
-        std::chrono::steady_clock::time_point at;
-        std::uint64_t transmission;  // 0: not part of a transmission
-        std::function<void()> action;
-    };
 
-    void readLoop(Connection* connection);
-    void firmwareLoop();
-    void handleOutput(const std::vector<unsigned char>& report);
-    void goOnAir();
-    void stopTransmission();
-    void hear(const std::vector<std::uint32_t>& ticks, std::uint32_t carrierHz);
-    void sendMessage(const std::vector<unsigned char>& head, const std::vector<unsigned char>& data,
-                     std::size_t entryWidth);
-    // first: the report begins a message (the only report of most).
-    void queueInput(const std::vector<unsigned char>& payload, bool first = true);
-    void flushInputs(std::unique_lock<std::mutex>& lock);
-    void deliverInput(const Outgoing& out) EXCLUDES(portsLock_);
-    // Hands held reports to the hosts that have room now (stateLock_ is
-    // let go meanwhile).
-    void retryHeld(std::unique_lock<std::mutex>& lock);
-    void schedule(std::chrono::steady_clock::time_point at, std::uint64_t transmission,
-                  std::function<void()> action);
+    void readLoop(Connection* connection) EXCLUDES(stateLock_);
+    void firmwareLoop() EXCLUDES(stateLock_, portsLock_);
+    void deliverInputs(const std::vector<FirmwareModel::Input>& inputs) EXCLUDES(portsLock_);
+    // Hands held reports to the hosts that have room now.
+    void retryHeld() EXCLUDES(portsLock_);
     void reapConnections(bool all) EXCLUDES(portsLock_);
 
     const std::string serial_;
@@ -124,36 +94,24 @@ class VirtualKOB {
     // Connections and sending. No lock is ever held while a thread is
     // joined or while anything may wait: sends never wait (a full channel
     // drops the report), ended readers are joined after the lock is let go.
+    // The two locks are never held together.
     mutable Mutex portsLock_;
     std::list<std::unique_ptr<Connection>> connections_ GUARDED_BY(portsLock_);
     std::atomic<bool> connectionEnded_{false};  // a reader is done: join it
     bool detached_ GUARDED_BY(portsLock_) = false;
-    std::function<void()> selfDetachListener_;  // under stateLock_
     InputSink inputSink_ GUARDED_BY(portsLock_);
     std::atomic<unsigned> dropped_{0};
     std::atomic<bool> holding_{false};  // a connection holds reports
 
-    // Firmware state, guarded by stateLock_; run on the firmware thread.
-    std::mutex stateLock_;
+    // The firmware and what comes to it, run on the firmware thread. Its
+    // input reports are sent once that thread has let go of stateLock_.
+    Mutex stateLock_;
     std::condition_variable wake_;
-    bool stopping_ = false;
-    std::vector<std::vector<unsigned char>> inbox_;
-    // Input reports the firmware made, sent by its thread once it has let
-    // go of stateLock_.
-    std::vector<Outgoing> outbox_;
-    std::vector<Timed> timers_;
-    std::vector<std::vector<unsigned char>> outputLog_;
-    bool loopback_ = true;
-    unsigned airTimePercent_ = 100;
-    bool measuring_ = false;
-    bool rawLearning_ = false;
-    bool wakeEnabled_ = false;
-    std::vector<unsigned char> wakeBlocks_[2];
-    std::vector<std::uint32_t> sendWords_;
-    unsigned char sendRepeat_ = 0;
-    std::uint64_t transmission_ = 0;  // the one on the air, 0 for none
-    std::uint64_t nextTransmission_ = 1;
-    std::chrono::steady_clock::time_point airFreeAt_{};
+    bool stopping_ GUARDED_BY(stateLock_) = false;
+    std::function<void()> selfDetachListener_ GUARDED_BY(stateLock_);
+    std::vector<std::vector<unsigned char>> inbox_ GUARDED_BY(stateLock_);
+    std::vector<std::vector<unsigned char>> outputLog_ GUARDED_BY(stateLock_);
+    FirmwareModel model_ GUARDED_BY(stateLock_);
 
     std::thread firmware_;
 };

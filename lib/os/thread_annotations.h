@@ -68,6 +68,14 @@ class SCOPED_CAPABILITY MutexLock {
     void wait(std::condition_variable& condition, Predicate ready) {
         condition.wait(lock_, ready);
     }
+    template <class Duration>
+    std::cv_status waitFor(std::condition_variable& condition, const Duration& bound) {
+        return condition.wait_for(lock_, bound);
+    }
+    template <class TimePoint>
+    std::cv_status waitUntil(std::condition_variable& condition, const TimePoint& deadline) {
+        return condition.wait_until(lock_, deadline);
+    }
     template <class Duration, class Predicate>
     bool waitFor(std::condition_variable& condition, const Duration& bound, Predicate ready) {
         return condition.wait_for(lock_, bound, ready);

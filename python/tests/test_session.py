@@ -25,16 +25,32 @@ def test_devices_arrive_with_their_version_and_a_second_open_is_refused(kob):
     assert take(kob, lambda e: e == koblib.Removed("PY-A"))
 
 
-@pytest.mark.parametrize("command", [
-    lambda k: k.stop(SERIAL), lambda k: k.blink(SERIAL, 3), lambda k: k.digital_io(SERIAL, 1, 2),
-    lambda k: k.modulation(SERIAL, True), lambda k: k.raw_learn(SERIAL, True),
-    lambda k: k.enable_wake_from_suspend(SERIAL), lambda k: k.disable_wake_from_suspend(SERIAL),
-    lambda k: k.program_wake_from_suspend(SERIAL, 0, b"\x01\x02"),
-    lambda k: k.request_wakeup_info(SERIAL, 0),
+# Each command and the output reports (report-ID byte first, zero-padded)
+# the device receives for it.
+@pytest.mark.parametrize("command, reports", [
+    (lambda k: k.stop(SERIAL), [b"\x00\x10"]),
+    (lambda k: k.blink(SERIAL, 3), [b"\x00\x27\x03"]),
+    (lambda k: k.digital_io(SERIAL, 1, 2), [b"\x00\x20\x01\x02"]),
+    (lambda k: k.modulation(SERIAL, True), [b"\x00\x0C"]),
+    (lambda k: k.raw_learn(SERIAL, True), [b"\x00\x21"]),
+    (lambda k: k.enable_wake_from_suspend(SERIAL), [b"\x00\x23\x01"]),
+    (lambda k: k.disable_wake_from_suspend(SERIAL), [b"\x00\x23\x00"]),
+    (lambda k: k.program_wake_from_suspend(SERIAL, 0, b"\x01\x02"),
+     [b"\x00\x24\x00\x02\x01\x02"]),
+    (lambda k: k.request_wakeup_info(SERIAL, 0), [b"\x00\x26\x00"]),
 ])
-def test_every_command_reaches_the_device(kob, command):
+def test_every_command_reaches_the_device(kob, command, reports):
+    length = 65  # the virtual device's reports: 64 bytes and the report ID
+    expected = b"".join(r.ljust(length, b"\x00") for r in reports)
+    got = bytearray()
     command(kob)
-    assert wait_until(lambda: kob.sim.outputs(SERIAL))
+
+    def arrived():
+        got.extend(kob.sim.outputs(SERIAL))
+        return len(got) >= len(expected)
+
+    assert wait_until(arrived)
+    assert bytes(got) == expected
 
 
 def test_the_bootloader_command_makes_the_device_leave(kob):

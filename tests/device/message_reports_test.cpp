@@ -6,11 +6,11 @@
 #include <random>
 #include <vector>
 
+#include "firmware_model.h"
 #include "parsers/ir_raw_learn_parser.h"
 #include "parsers/ir_receive_parser.h"
 #include "parsers/wakeup_parser.h"
 #include "virtual_bus.h"
-#include "virtual_kob.h"
 
 namespace koblib {
 namespace {
@@ -57,7 +57,7 @@ TEST(MessageReports, EveryPayloadLengthCarriesEveryEntryWhole) {
                 received.assign(w, w + c);
                 ++events;
             });
-            feed(irReceive, VirtualKOB::messageReports({0x0A, n}, wordBytes(words), 2, payload),
+            feed(irReceive, FirmwareModel::messageReports({0x0A, n}, wordBytes(words), 2, payload),
                  payload);
             EXPECT_EQ(events, 1);
             EXPECT_EQ(received, words);
@@ -68,7 +68,7 @@ TEST(MessageReports, EveryPayloadLengthCarriesEveryEntryWhole) {
                     ++events;
                 });
             feed(rawLearn,
-                 VirtualKOB::messageReports({0x0C, 0x00, n, 0x00}, wordBytes(words), 2, payload),
+                 FirmwareModel::messageReports({0x0C, 0x00, n, 0x00}, wordBytes(words), 2, payload),
                  payload);
             EXPECT_EQ(events, 2);
             EXPECT_EQ(received, words);
@@ -79,7 +79,8 @@ TEST(MessageReports, EveryPayloadLengthCarriesEveryEntryWhole) {
                     bytes.assign(b, b + c);
                     ++events;
                 });
-            feed(wakeup, VirtualKOB::messageReports({0x26, 0x01, n}, block, 1, payload), payload);
+            feed(wakeup, FirmwareModel::messageReports({0x26, 0x01, n}, block, 1, payload),
+                 payload);
             EXPECT_EQ(events, 3);
             EXPECT_EQ(bytes, block);
             if (::testing::Test::HasFailure()) return;  // one length's trace is enough
