@@ -1,8 +1,10 @@
 #include "bridge.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
+#include <vector>
 
 #include "frame_report.h"
 #include "koblib.h"
@@ -75,6 +77,8 @@ void Bridge::start() {
         logLine("the device-change notifier did not start: devices plugged in later are not seen");
     std::lock_guard<std::mutex> guard(lock_);
     open_ = true;
+    sendWatchStop_ = false;
+    sendWatch_ = std::thread([this] { watchSends(); });
 }
 
 bool Bridge::waitConnected(double seconds) {
@@ -96,7 +100,14 @@ void Bridge::stop() {
     }
     learnChanged_.notify_all();
     endLearnWatch();
+    // Sends still waiting fail with their device's "KOB removed".
     kob_close();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        sendWatchStop_ = true;
+    }
+    sendsChanged_.notify_all();
+    if (sendWatch_.joinable()) sendWatch_.join();
     link_->stop(base_ + "/status", "offline", 3000);
     std::lock_guard<std::mutex> guard(lock_);
     open_ = false;
@@ -182,6 +193,8 @@ void Bridge::deviceRemoved(const std::string& serial) {
     if (!closing) clearDiscovery(serial);
 }
 
+// The device's "IR Sent" ends its oldest send (the device sends in the
+// order it is given; one it never answered has timed out and is gone).
 void Bridge::irSent(const std::string& serial, unsigned status) {
     Pending done;
     {
@@ -190,12 +203,55 @@ void Bridge::irSent(const std::string& serial, unsigned status) {
         if (it == devices_.end() || it->second.pending.empty()) return;
         done = it->second.pending.front();
         it->second.pending.pop_front();
+        if (!it->second.pending.empty()) startWaiting(it->second.pending.front(), Clock::now());
     }
+    sendsChanged_.notify_all();
     if (status == 0)
         publishSent(serial, done.id, "sent", "");
     else
         publishSent(serial, done.id, "failed",
                     "the device reported status " + std::to_string(status));
+}
+
+void Bridge::startWaiting(Pending& send, Clock::time_point now) const {
+    send.deadline = now + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(send.airSeconds + config_.sentTimeout));
+}
+
+void Bridge::watchSends() {
+    std::unique_lock<std::mutex> guard(lock_);
+    while (!sendWatchStop_) {
+        const auto t = Clock::now();
+        auto next = Clock::time_point::max();
+        std::vector<std::pair<std::string, Pending>> expired;
+        for (auto& d : devices_) {
+            auto& queue = d.second.pending;
+            while (!queue.empty() && queue.front().deadline <= t) {
+                expired.emplace_back(d.first, std::move(queue.front()));
+                queue.pop_front();
+                if (!queue.empty()) startWaiting(queue.front(), t);
+            }
+            if (!queue.empty()) next = std::min(next, queue.front().deadline);
+        }
+        if (!expired.empty()) {
+            guard.unlock();
+            for (const auto& e : expired) {
+                char text[160];
+                std::snprintf(text, sizeof text,
+                              "device %s did not report \"IR Sent\" within %.1f s of the code's "
+                              "start",
+                              e.first.c_str(), e.second.airSeconds + config_.sentTimeout);
+                logLine(text);
+                publishSent(e.first, e.second.id, "timeout", text);
+            }
+            guard.lock();
+            continue;
+        }
+        if (next == Clock::time_point::max())
+            sendsChanged_.wait(guard);
+        else
+            sendsChanged_.wait_until(guard, next);
+    }
 }
 
 void Bridge::frameReceived(const std::string& serial, const unsigned* words, unsigned count) {
@@ -278,9 +334,14 @@ void Bridge::handleSend(const std::string& topic, const std::string& payload,
                 if (d.second.pending.size() < kMaxPendingSends) targets.push_back(d.first);
             if (targets.empty()) refused = "no device on node " + config_.node + " can send now";
         }
-        for (const auto& t : targets)
-            devices_[t].pending.push_back({request.id, request.kind});
+        const auto t0 = Clock::now();
+        for (const auto& t : targets) {
+            auto& queue = devices_[t].pending;
+            queue.push_back({request.id, request.kind, request.airSeconds, {}});
+            if (queue.size() == 1) startWaiting(queue.front(), t0);
+        }
     }
+    sendsChanged_.notify_all();
     if (!refused.empty()) {
         if (!serial.empty()) publishSent(serial, request.id, "failed", refused);
         return publishError(topic, payload, refused);

@@ -34,6 +34,10 @@ void BridgeConfig::addOptions(CLI::App& app) {
     app.add_option("--max-age", maxAge,
                    "seconds after which a send that carries its \"time\" is dropped (default 10)")
         ->check(CLI::Range(0.0, 86400.0));
+    app.add_option("--sent-timeout", sentTimeout,
+                   "seconds past a code's air time that a send waits for the device's \"IR "
+                   "Sent\" before its result is timeout (default 10)")
+        ->check(CLI::Range(0.1, 3600.0));
     app.add_option("--keepalive", keepalive, "seconds between keep-alive pings (default 30)")
         ->check(CLI::Range(5, 3600));
 }

@@ -26,6 +26,8 @@ struct BridgeConfig {
     bool discovery = true;
     std::string library;   // the remotes library folder (named buttons, not there yet)
     double maxAge = 10.0;  // seconds; older sends are dropped
+    // Seconds past a code's air time that its send waits for "IR Sent".
+    double sentTimeout = 10.0;
     int keepalive = 30;
 
     // Registers every option (and --config FILE) with app.

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "koblib_codes.h"
@@ -128,6 +129,22 @@ std::string ccfFromProtocol(const json& request) {
     return formatCode(code);
 }
 
+// The time on the air of a CCF text sent with repeat: the once sequence,
+// then the repeat sequence 1 + repeat times.
+double airSeconds(const std::string& ccf, unsigned repeat) {
+    kobc_code code;
+    if (kobc_ccf_parse(ccf.c_str(), &code, nullptr, 0) != KOBC_OK) return 0;
+    const auto length = [&](std::size_t from, std::size_t count) {
+        double us = 0;
+        for (std::size_t k = from; k < from + count; ++k)
+            us += std::abs(code.durations[k]);
+        return us;
+    };
+    const double once = length(0, code.once_count);
+    const double again = length(code.once_count, code.repeat_count);
+    return (once + (1.0 + repeat) * again) / 1e6;
+}
+
 }  // namespace
 
 SendRequest parseSendRequest(const std::string& payload) {
@@ -178,6 +195,7 @@ SendRequest parseSendRequest(const std::string& payload) {
         r.kind = "protocol";
         r.ccf = ccfFromProtocol(request);
     }
+    r.airSeconds = airSeconds(r.ccf, r.repeat);
     return r;
 }
 

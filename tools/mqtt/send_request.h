@@ -22,7 +22,8 @@ struct SendRequest {
     std::string ccf;   // what goes to the device
     unsigned emitters = 1;
     unsigned repeat = 0;
-    nlohmann::json id;  // echoed in the result; null when not given
+    double airSeconds = 0;  // how long the device sends it
+    nlohmann::json id;      // echoed in the result; null when not given
     bool timed = false;
     double time = 0;  // seconds since 1970 when timed
 };

@@ -222,7 +222,7 @@ def publish(broker, topic, payload, qos=1, retain=False):
 
 class Bridge:
     def __init__(self, program, broker, node, extra=(), env_password=True, port=None,
-                 expect_connect=True):
+                 expect_connect=True, control=False):
         self.node = node
         self.log = tempfile.NamedTemporaryFile(prefix="bridge-%s-" % node, suffix=".log",
                                                dir=LOG_DIR, delete=False)
@@ -232,7 +232,10 @@ class Bridge:
             env["KOB_MQTT_PASSWORD"] = PASSWORD
         args = [program, "--host", "127.0.0.1", "--port", str(port or broker.port), "--node",
                 node, "--username", USER] + list(extra)
-        self.proc = spawn(args, stdout=self.log, stderr=self.log, env=env)
+        if control:
+            args.append("--sim-control")
+        self.proc = spawn(args, stdout=self.log, stderr=self.log, env=env,
+                          stdin=subprocess.PIPE if control else subprocess.DEVNULL)
         if expect_connect:
             wait_until(lambda: self._alive() and "connected to the broker" in self.text(),
                        "connection of bridge " + node)
@@ -246,6 +249,14 @@ class Bridge:
     def text(self):
         with open(self.log.name, errors="replace") as f:
             return f.read()
+
+    def control(self, line):
+        """A command for the virtual devices (--sim-control), once it is done."""
+        done = "sim-control: ok " + line
+        before = self.text().count(done)
+        self.proc.stdin.write((line + "\n").encode())
+        self.proc.stdin.flush()
+        wait_until(lambda: self._alive() and self.text().count(done) > before, line)
 
     def stop(self):
         self.proc.send_signal(signal.SIGTERM)
@@ -396,6 +407,56 @@ def check_sends(program, broker):
     assert len(heard_timings) >= 2, len(heard_timings)
     assert not sub.all(lambda t, r, p: t == "kob/tx/error"), sub.all(lambda t, r, p: True)
     assert bridge.stop() == 0
+    sub.stop()
+
+
+def check_sent_results(program, broker):
+    """"sent" follows the device's "IR Sent"; a device that never answers or goes away fails."""
+    sub = Subscriber(broker, ["kob/st/#"])
+    bridge = Bridge(program, broker, "st", ["--no-discovery", "--sim-devices", "3",
+                                            "--sent-timeout", "3"], control=True)
+    # The once frame, then the repeat frame 1 + repeat times: each
+    # heard (loopback) as it ends; "IR Sent" comes after the last.
+    cases = [
+        # (id, serial, air time %, repeat, status, a word of the error, whilst on the air)
+        ("first", "SIM-0001", 100, 2, "sent", None, None),
+        ("second", "SIM-0001", 100, 0, "sent", None, None),
+        ("never answered", "SIM-0002", 1000, 8, "timeout", "IR Sent", None),
+        ("unplugged", "SIM-0003", 1000, 8, "failed", "removed", "detach SIM-0003"),
+    ]
+    for name, serial, air, repeat, status, word, action in cases:
+        bridge.control("air-time %s %d" % (serial, air))
+        publish(broker, "kob/st/%s/send" % serial, json.dumps({"ccf": NEC_CCF, "id": name,
+                                                               "repeat": repeat}))
+        if action:
+            sub.wait(lambda t, r, p: t == "kob/st/%s/received" % serial, "first frame of " + name)
+            bridge.control(action)
+    heard = {}  # serial -> frames heard so far
+    for name, serial, air, repeat, status, word, action in cases:
+        found = sub.wait(lambda t, r, p: t == "kob/st/%s/sent" % serial and
+                         json.loads(p)["id"] == name, "result of " + name)
+        result = json.loads(found[0][2])
+        assert result["status"] == status, result
+        assert word is None or word in result["error"], result
+        if status == "sent":
+            # Every frame of the code was heard before its result.
+            heard[serial] = heard.get(serial, 0) + 2 + repeat
+            before = sub.messages[:sub.messages.index(found[0])]
+            frames = [m for m in before if m[0] == "kob/st/%s/received" % serial]
+            assert len(frames) >= heard[serial], (name, len(frames), heard[serial])
+        print("  %-16s -> %s %s" % (name, result["status"], result.get("error", "")))
+    assert [m["id"] for m in sub.json("kob/st/SIM-0001/sent")] == ["first", "second"]
+    # The late "IR Sent" of the code that timed out is nobody's: the next
+    # send has its own.
+    sub.wait(lambda t, r, p: t == "kob/st/SIM-0002/received", "the slow code's frames",
+             count=10, bound=60)
+    bridge.control("air-time SIM-0002 100")
+    publish(broker, "kob/st/SIM-0002/send", json.dumps({"ccf": NEC_CCF, "id": "after"}))
+    sub.wait(lambda t, r, p: t == "kob/st/SIM-0002/sent" and '"after"' in p, "result of after")
+    sub.wait(lambda t, r, p: t == "kob/st/SIM-0002/received", "frames of after", count=12)
+    assert [(m["id"], m["status"]) for m in sub.json("kob/st/SIM-0002/sent")] == [
+        ("never answered", "timeout"), ("after", "sent")], sub.json("kob/st/SIM-0002/sent")
+    assert bridge.stop() == 0, bridge.text()
     sub.stop()
 
 
@@ -690,6 +751,7 @@ def main():
         checks = [
             ("received frames", lambda: check_received_frames(program, broker)),
             ("sends", lambda: check_sends(program, broker)),
+            ("sent results", lambda: check_sent_results(program, broker)),
             ("learn", lambda: check_learn(program, broker)),
             ("bad payloads", lambda: check_bad_payloads(program, broker)),
             ("discovery", lambda: check_discovery(program, broker)),
