@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -53,6 +54,17 @@ namespace {
 // pause before the next press.
 constexpr std::chrono::milliseconds kPressHeld(3000);
 constexpr std::chrono::milliseconds kPressPause(1000);
+
+// How long the remote waits for the library to open the devices.
+constexpr std::chrono::seconds kOpenWait(10);
+
+// The devices the library has open.
+int openDevices() {
+    std::string list(kob_list(nullptr, 0), '\0');
+    if (kob_list(&list[0], static_cast<unsigned int>(list.size())) > list.size()) return 0;
+    list.resize(list.size() - 1);
+    return list.empty() ? 0 : 1 + static_cast<int>(std::count(list.begin(), list.end(), ','));
+}
 
 // One line of --sim-control: "attach SERIAL", "detach SERIAL",
 // "air-time SERIAL PERCENT" (loopback stays on). True when done.
@@ -149,6 +161,11 @@ void Simulation::start() {
         const auto frames = receivedFrames(code, 3);
         const bool presses = state.pressWhenLearning;
         if (presses) state.wake.wait(guard, [&] { return state.stopping || state.learning; });
+        // The first frame alone holds the whole code: it waits (a while)
+        // until the library has opened every device.
+        const auto ready = Clock::now() + kOpenWait;
+        while (!state.stopping && openDevices() < devices && Clock::now() < ready)
+            state.wake.wait_for(guard, std::chrono::milliseconds(10));
         auto pressed = Clock::now();
         for (std::size_t n = 0; !state.stopping; ++n) {
             if (presses && Clock::now() - pressed >= kPressHeld) {

@@ -78,7 +78,7 @@ void Bridge::start() {
     std::lock_guard<std::mutex> guard(lock_);
     open_ = true;
     sendWatchStop_ = false;
-    sendWatch_ = std::thread([this] { watchSends(); });
+    sendWatch_ = std::thread([this] { watchDeadlines(); });
 }
 
 bool Bridge::waitConnected(double seconds) {
@@ -167,8 +167,10 @@ void Bridge::deviceArrived(const std::string& serial) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         devices_[serial].version = version;
+        gone_.erase(serial);
     }
     logLine("device " + serial + " arrived");
+    publishDeviceStatus(serial, "online");
     publishDevices();
     publishDiscovery(serial, version);
 }
@@ -183,14 +185,22 @@ void Bridge::deviceRemoved(const std::string& serial) {
         lost.swap(it->second.pending);
         devices_.erase(it);
         closing = closing_;
+        if (!closing) markGone(serial);
     }
+    sendsChanged_.notify_all();
     logLine("device " + serial + " removed");
     for (const auto& p : lost)
         publishSent(serial, p.id, "failed", "the device was removed before it sent the code");
     publishDevices();
-    // Unplugged devices leave Home Assistant; when the bridge stops they
-    // only become unavailable.
-    if (!closing) clearDiscovery(serial);
+    // An unplugged device is unavailable, and leaves Home Assistant when
+    // it stays away for the grace; when the bridge stops its devices only
+    // become unavailable.
+    if (!closing) publishDeviceStatus(serial, "offline");
+}
+
+void Bridge::markGone(const std::string& serial) {
+    gone_[serial] = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(config_.removalGrace));
 }
 
 // The device's "IR Sent" ends its oldest send (the device sends in the
@@ -218,11 +228,21 @@ void Bridge::startWaiting(Pending& send, Clock::time_point now) const {
                               std::chrono::duration<double>(send.airSeconds + config_.sentTimeout));
 }
 
-void Bridge::watchSends() {
+void Bridge::watchDeadlines() {
     std::unique_lock<std::mutex> guard(lock_);
     while (!sendWatchStop_) {
         const auto t = Clock::now();
         auto next = Clock::time_point::max();
+        std::vector<std::string> removed;
+        for (auto it = gone_.begin(); it != gone_.end();) {
+            if (it->second > t) {
+                next = std::min(next, it->second);
+                ++it;
+                continue;
+            }
+            if (!devices_.count(it->first)) removed.push_back(it->first);
+            it = gone_.erase(it);
+        }
         std::vector<std::pair<std::string, Pending>> expired;
         for (auto& d : devices_) {
             auto& queue = d.second.pending;
@@ -233,8 +253,13 @@ void Bridge::watchSends() {
             }
             if (!queue.empty()) next = std::min(next, queue.front().deadline);
         }
-        if (!expired.empty()) {
+        if (!expired.empty() || !removed.empty()) {
             guard.unlock();
+            for (const auto& serial : removed) {
+                logLine("device " + serial + " stayed away: its discovery is removed");
+                clearDiscovery(serial);
+                link_->publish(deviceStatusTopic(names_, serial), "", 1, true);
+            }
             for (const auto& e : expired) {
                 char text[160];
                 std::snprintf(text, sizeof text,
@@ -274,8 +299,23 @@ void Bridge::onConnected() {
     link_->subscribe(base_ + "/+/send", 1);
     link_->subscribe(base_ + "/+/output", 1);
     link_->subscribe(base_ + "/+/learn", 1);
-    if (config_.discovery) link_->subscribe(config_.discoveryPrefix + "/status", 0);
+    if (config_.discovery) {
+        link_->subscribe(config_.discoveryPrefix + "/status", 0);
+        // The retained configurations of this node: those of devices not
+        // here go after the grace.
+        link_->subscribe(config_.discoveryPrefix + "/device/+/config", 1);
+    }
     link_->publish(base_ + "/status", "online", 1, true);
+    std::vector<std::pair<std::string, const char*>> statuses;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (const auto& d : devices_)
+            statuses.emplace_back(d.first, "online");
+        for (const auto& g : gone_)
+            statuses.emplace_back(g.first, "offline");
+    }
+    for (const auto& s : statuses)
+        publishDeviceStatus(s.first, s.second);
     publishDevices();
     publishAllDiscovery();
 }
@@ -284,6 +324,20 @@ void Bridge::onMessage(const std::string& topic, const std::string& payload) {
     if (config_.discovery && topic == config_.discoveryPrefix + "/status") {
         if (payload == "online") publishAllDiscovery();
         return;
+    }
+    if (config_.discovery && topic.compare(0, config_.discoveryPrefix.size() + 8,
+                                           config_.discoveryPrefix + "/device/") == 0) {
+        const std::string serial = configSerial(names_, topic, payload);
+        bool away = false;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            away = !serial.empty() && !devices_.count(serial) && !gone_.count(serial);
+            if (away) markGone(serial);
+        }
+        if (!away) return;
+        sendsChanged_.notify_all();
+        logLine("device " + serial + " is not here: its discovery goes unless it comes back");
+        return publishDeviceStatus(serial, "offline");
     }
     if (topic.compare(0, base_.size() + 1, base_ + "/") != 0) return;
     const std::string rest = topic.substr(base_.size() + 1);
@@ -478,6 +532,10 @@ void Bridge::publishDiscovery(const std::string& serial, unsigned version) {
 void Bridge::clearDiscovery(const std::string& serial) {
     if (!config_.discovery) return;
     link_->publish(discoveryTopic(names_, serial), "", 1, true);
+}
+
+void Bridge::publishDeviceStatus(const std::string& serial, const char* status) {
+    link_->publish(deviceStatusTopic(names_, serial), status, 1, true);
 }
 
 void Bridge::publishAllDiscovery() {

@@ -74,8 +74,13 @@ class Bridge {
     void frameReceived(const std::string& serial, const unsigned* words, unsigned count);
     // With lock_ held: the deadline of the send that now runs on a device.
     void startWaiting(Pending& send, Clock::time_point now) const;
-    // The thread that gives sends no "IR Sent" came for a timeout result.
-    void watchSends();
+    // The thread that gives sends no "IR Sent" came for a timeout result
+    // and removes the discovery of devices away longer than the grace.
+    void watchDeadlines();
+    // With lock_ held: a device this node published is not here; unless
+    // it comes back within the grace it is gone for good.
+    void markGone(const std::string& serial);
+    void publishDeviceStatus(const std::string& serial, const char* status);
 
     void onConnected();
     void onMessage(const std::string& topic, const std::string& payload);
@@ -116,6 +121,8 @@ class Bridge {
     std::condition_variable learnChanged_;
     std::thread learnWatch_;
 
+    // Devices away, and when their discovery goes.
+    std::map<std::string, Clock::time_point> gone_;
     std::condition_variable sendsChanged_;
     bool sendWatchStop_ = false;
     std::thread sendWatch_;

@@ -38,6 +38,10 @@ void BridgeConfig::addOptions(CLI::App& app) {
                    "seconds past a code's air time that a send waits for the device's \"IR "
                    "Sent\" before its result is timeout (default 10)")
         ->check(CLI::Range(0.1, 3600.0));
+    app.add_option("--removal-grace", removalGrace,
+                   "seconds a device may be unplugged (or missing at start) before its Home "
+                   "Assistant discovery is removed (default 60)")
+        ->check(CLI::Range(0.0, 86400.0));
     app.add_option("--keepalive", keepalive, "seconds between keep-alive pings (default 30)")
         ->check(CLI::Range(5, 3600));
 }

@@ -183,14 +183,14 @@ class Subscriber:
             with self.lock:
                 self.messages.append((topic, retained == "1", payload))
 
-    def all(self, match):
+    def all(self, match, since=0):
         with self.lock:
-            return [m for m in self.messages if match(*m)]
+            return [m for m in self.messages[since:] if match(*m)]
 
-    def wait(self, match, what, bound=WAIT, count=1, fail=True):
+    def wait(self, match, what, bound=WAIT, count=1, fail=True, since=0):
         try:
             return wait_until(lambda: (lambda found: found if len(found) >= count else None)(
-                self.all(match)), what, bound)
+                self.all(match, since)), what, bound)
         except AssertionError:
             if fail:
                 raise
@@ -589,7 +589,8 @@ def check_discovery(program, broker):
         assert dev["ids"] and serial in dev["ids"][0] and dev["mdl"] == "KOB-1", dev
         assert dev["sn"] == serial and dev["name"] and dev["sw"] and dev["via_device"], dev
         assert config["o"]["name"] == "kob-mqtt", config
-        assert config["avty_t"] == "kob/ha/status", config
+        assert config["avty"] == [{"t": "kob/ha/status"}, {"t": "kob/ha/%s/status" % serial}]
+        assert config["avty_mode"] == "all", config
         cmps = config["cmps"]
         ids = [c["uniq_id"] for c in cmps.values()]
         assert len(set(ids)) == len(ids), ids
@@ -627,6 +628,59 @@ def check_discovery(program, broker):
               count=2)
     late.stop()
     print("discovery: 2 device configs, complete; republished on birth; offline on stop")
+
+
+def check_discovery_removal(program, broker):
+    """A device away for the grace leaves discovery; back in time, or the bridge stopping, keeps it."""
+    sub = Subscriber(broker, ["homeassistant/device/#", "kob/gone/#"])
+    config = "homeassistant/device/kob_gone_%s/config"
+    status = "kob/gone/%s/status"
+
+    def retained_view(topic):
+        """The payloads on topic, a repeated one once."""
+        found = [p for t, r, p in sub.all(lambda t, r, p: t == topic)]
+        return [p for n, p in enumerate(found) if n == 0 or found[n - 1] != p]
+
+    cases = [
+        # (grace, devices, (command, the status it brings), serial, its statuses, removed)
+        (30, 2, [("detach SIM-0002", "offline"), ("attach SIM-0002", "online")], "SIM-0002",
+         ["online", "offline", "online"], False),
+        (30, 2, [("detach SIM-0002", "offline")], "SIM-0002", ["online", "offline"], False),
+        # After a restart without it: its retained configuration tells it was here.
+        (1, 1, [], "SIM-0002", ["offline", ""], True),
+        (1, 1, [("detach SIM-0001", "offline")], "SIM-0001", ["online", "offline", ""], True),
+    ]
+    for grace, devices, commands, serial, want, removed in cases:
+        seen = len(sub.messages)
+        bridge = Bridge(program, broker, "gone", ["--sim-devices", str(devices),
+                                                  "--removal-grace", str(grace)], control=True)
+        sub.wait(lambda t, r, p: t == "kob/gone/devices", "devices", since=seen)
+        for command, brings in commands:
+            now = len(sub.messages)
+            if brings == "offline":
+                # The device is up before it goes.
+                sub.wait(lambda t, r, p: t == status % serial and p == "online", "online")
+            bridge.control(command)
+            sub.wait(lambda t, r, p: t == status % serial and p == brings,
+                     "status after " + command, since=now)
+        if removed:
+            sub.wait(lambda t, r, p: t == config % serial and not p, "removal of " + serial)
+            sub.wait(lambda t, r, p: t == status % serial and not p, "status cleared")
+        assert bridge.stop() == 0, bridge.text()
+        mine = [p for t, r, p in sub.messages[seen:] if t == status % serial]
+        got = [p for n, p in enumerate(mine) if n == 0 or mine[n - 1] != p]
+        assert got == want, (serial, got, want)
+        configs = retained_view(config % serial)
+        assert configs and (configs[-1] == "") == removed, configs
+        print("  grace %2d s, %-38s -> %s %s" % (
+            grace, ", ".join(c for c, _ in commands) or "restart without it", serial,
+            "removed" if removed else "kept"))
+    # Nothing retained is left of the devices that went.
+    late = Subscriber(broker, ["homeassistant/device/#", "kob/gone/+/status"])
+    left = late.all(lambda t, r, p: r and ("kob_gone_" in t or t.startswith("kob/gone/")))
+    assert not left, left
+    late.stop()
+    sub.stop()
 
 
 def check_broker_restart(program, broker):
@@ -755,6 +809,7 @@ def main():
             ("learn", lambda: check_learn(program, broker)),
             ("bad payloads", lambda: check_bad_payloads(program, broker)),
             ("discovery", lambda: check_discovery(program, broker)),
+            ("discovery removal", lambda: check_discovery_removal(program, broker)),
             ("two nodes", lambda: check_two_nodes(program, broker)),
             ("refusals", lambda: check_refusals(program, broker, pki, folder)),
             ("broker restart", lambda: check_broker_restart(program, broker)),
