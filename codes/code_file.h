@@ -30,6 +30,57 @@ struct FileFormat {
 
 const FileFormat* findFileFormat(int id);
 const FileFormat* fileFormats(std::size_t& count);
+// By name, case-insensitively (null when unknown).
+const FileFormat* findFileFormat(const char* name);
+// kobc_format_guess: by the file name's extension, else by the text.
+int guessFileFormat(const char* fileName, std::string_view text);
+
+// ---- What the readers share.
+
+// The lines of a text, numbered from 1, each without its "\n" or "\r\n".
+class Lines {
+  public:
+    explicit Lines(std::string_view text) : text_(text) {}
+    bool next(std::string_view& line);
+    std::size_t number() const { return number_; }
+
+  private:
+    std::string_view text_;
+    std::size_t at_ = 0;
+    std::size_t number_ = 0;
+};
+
+std::string_view trim(std::string_view s);
+bool equalIgnoringCase(std::string_view a, std::string_view b);
+bool startsWithIgnoringCase(std::string_view s, std::string_view prefix);
+bool endsWithIgnoringCase(std::string_view s, std::string_view suffix);
+// Splits s at every separator (empty parts kept).
+std::vector<std::string_view> split(std::string_view s, char separator);
+// Splits s at runs of white space (no empty parts).
+std::vector<std::string_view> words(std::string_view s);
+// A whole decimal (base 10, an optional '-' when min < 0) or hexadecimal
+// (base 16, no prefix) number within min..max; false for anything else.
+bool parseNumber(std::string_view s, long min, long max, long& out, int base = 10);
+// Text, not binary data: no NUL or other control character but tab, CR
+// and LF. false with the line of the first one in error.
+bool checkText(std::string_view text, FileError& error);
+// Fills error (KOBC_E_FILE unless told) and returns false.
+bool fileError(FileError& error, std::size_t line, std::string what, int code = KOBC_E_FILE);
+// A quoted name for messages, cut to a readable length.
+std::string quoted(std::string_view s);
+// Splits "NAME: code" (the name before the first ':'); a line without a
+// name gives an empty name. Used by the formats of one code a line;
+// sendirCodes: a line starting "sendir," is a code without a name unless
+// "sendir," follows its first ':'.
+void splitNamedLine(std::string_view line, std::string_view& name, std::string_view& code,
+                    bool sendirCodes = false);
+// The button names of one-code-a-line files: no ':' (it ends the name), no
+// '#' first (a comment).
+bool checkLineName(const Button& button, const char* format, FileError& error);
+// A remote's buttons as their timings (for the formats that hold only
+// timings); false with KOBC_E_UNSUPPORTED naming the button when one
+// cannot be encoded.
+bool buttonTimings(const Button& button, kobc_code& code, FileError& error);
 
 // One reader and writer pair per format, each in its own file.
 bool looksLikeFlipper(std::string_view text);

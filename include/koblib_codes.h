@@ -275,13 +275,15 @@ KOBC_API int kobc_remote_button(const kobc_remotes* remotes, size_t remote, size
  * for a name that may not be used); *index (may be null) gets its index. */
 KOBC_API int kobc_remotes_add(kobc_remotes* remotes, const char* name, size_t* index,
                               char* message, size_t message_size);
-/* Sets "brand", "model" or "notes" (value null or "" clears it). */
+/* Sets "brand", "model" or "notes" (value null or "" clears it).
+ * KOBC_E_ARGUMENT for another field, or a value that is not one line of
+ * UTF-8 text (at most 1024 bytes, no space first or last). */
 KOBC_API int kobc_remote_set_field(kobc_remotes* remotes, size_t remote, const char* field,
                                    const char* value);
 /* Adds a button, or replaces the one of the same name when replace is
  * not 0 (else KOBC_E_EXISTS). The button is checked: a known protocol and
- * fields in range, or a raw code of whole pairs with a carrier of 0 or
- * 10000..500000 Hz. */
+ * fields in range, or a raw code of whole pairs (durations of at most
+ * 10 s) with a carrier of 0 or 10000..500000 Hz. */
 KOBC_API int kobc_remote_put_button(kobc_remotes* remotes, size_t remote,
                                     const kobc_button* button, int replace, char* message,
                                     size_t message_size);
@@ -327,7 +329,9 @@ KOBC_API int kobc_format_guess(const char* file_name, const char* text, size_t l
  * base name without extension; "remote" without a file name). Nothing is
  * added when the file is bad: KOBC_E_FILE with the message
  * "FILE:LINE: what is wrong" (or KOBC_E_UNSUPPORTED for a feature it does
- * not read, KOBC_E_EXISTS for a remote name already in remotes). */
+ * not read, KOBC_E_EXISTS for a remote name already in remotes). A button
+ * name a file gives twice is read as "NAME 2", "NAME 3", ... the second
+ * time on. */
 KOBC_API int kobc_remotes_read(kobc_remotes* remotes, int format, const char* text,
                                size_t length, const char* file_name, char* message,
                                size_t message_size);

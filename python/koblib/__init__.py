@@ -10,6 +10,10 @@ interface (ctypes).
     koblib.decode(code)              # [Match(protocol='NEC1', device=4, ...)]
     koblib.encode("nec", 4, 8).ccf   # a CCF text
 
+    tv = koblib.Library()["tv"]      # the library of remotes (a folder)
+    kob.send(tv["POWER"])            # a button, through every device
+    koblib.Remote.load("tv.ir")      # Flipper, irdb, lircd.conf, Pronto, ...
+
 Every command takes the serial first. The library's own diagnostic lines
 go to standard error while a session is open.
 
@@ -51,6 +55,7 @@ from .protocols import (
     received_words,
     word_frequency,
 )
+from .remotes import Button, Library, Remote
 from .session import KOB, open
 from .sim import Sim
 from .upgrade import ports, probe, upgrade
@@ -62,5 +67,5 @@ __all__ = [
     "DigitalIO", "Modulation", "Buttons", "RawLearn", "WakeupInfo",
     "Match", "Protocol", "Timings", "decode", "decode_words", "encode", "find_protocol",
     "frame_timings", "frequency_word", "parse_ccf", "protocols", "received_words",
-    "word_frequency",
+    "word_frequency", "Button", "Library", "Remote",
 ]

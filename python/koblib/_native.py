@@ -149,6 +149,18 @@ def _open_first(base: str, loader: Callable[[str], ctypes.CDLL] = _Loader) -> tu
     )
 
 
+def _declare(dll: ctypes.CDLL, path: str, table: Dict[str, tuple]) -> None:
+    """Gives each function of table its result and argument types;
+    KoblibError when the library lacks one."""
+    for name, (restype, argtypes) in table.items():
+        try:
+            function = getattr(dll, name)
+        except AttributeError as missing:
+            raise KoblibError(f"{path} does not export {name}") from missing
+        function.restype = restype
+        function.argtypes = argtypes
+
+
 class Native:
     """One loaded library with its declared functions and the ctypes
     callback objects handed to it.
@@ -167,13 +179,7 @@ class Native:
         self.calls = 0
         self.open_lock = threading.Lock()
         for table in (_EXPORTS, _SIM_EXPORTS) if sim else (_EXPORTS,):
-            for name, (restype, argtypes) in table.items():
-                try:
-                    function = getattr(dll, name)
-                except AttributeError as missing:
-                    raise KoblibError(f"{path} does not export {name}") from missing
-                function.restype = restype
-                function.argtypes = argtypes
+            _declare(dll, path, table)
         self.callbacks = tuple(
             kind(self._forwarder(slot)) for slot, kind in enumerate(CALLBACK_TYPES)
         )
@@ -297,11 +303,32 @@ class KobcMatch(ctypes.Structure):
     ]
 
 
+class KobcButton(ctypes.Structure):
+    _fields_ = [
+        ("name", c_char_p),
+        ("kind", c_int),
+        ("protocol", c_char_p),
+        ("device", ctypes.c_long),
+        ("subdevice", ctypes.c_long),
+        ("function", ctypes.c_long),
+        ("toggle", ctypes.c_long),
+        ("raw", ctypes.POINTER(KobcCode)),
+        ("duty_percent", c_int),
+    ]
+
+
+KOBC_BUTTON_PROTOCOL = 1
+KOBC_BUTTON_RAW = 2
+
 _size = ctypes.c_size_t
 _P_size = ctypes.POINTER(ctypes.c_size_t)
 _P_code = ctypes.POINTER(KobcCode)
 _P_int = ctypes.POINTER(ctypes.c_int)
 _P_info = ctypes.POINTER(KobcProtocolInfo)
+_P_button = ctypes.POINTER(KobcButton)
+_remotes = ctypes.c_void_p  # a kobc_remotes handle
+# kobc_library_problem_fn: (context, file, message)
+LIBRARY_PROBLEM_FN = ctypes.CFUNCTYPE(None, ctypes.c_void_p, c_char_p, c_char_p)
 
 _CODES_EXPORTS = {
     "kobc_error_text": (c_char_p, [c_int]),
@@ -321,6 +348,32 @@ _CODES_EXPORTS = {
         [c_char_p, ctypes.c_long, ctypes.c_long, ctypes.c_long, ctypes.c_long, _P_code,
          c_char_p, _size],
     ),
+    # Remotes, code files and the library folder.
+    "kobc_remotes_new": (_remotes, []),
+    "kobc_remotes_free": (None, [_remotes]),
+    "kobc_remotes_count": (_size, [_remotes]),
+    "kobc_remotes_find": (ctypes.c_long, [_remotes, c_char_p]),
+    "kobc_remote_name": (c_char_p, [_remotes, _size]),
+    "kobc_remote_field": (c_char_p, [_remotes, _size, c_char_p]),
+    "kobc_remote_button_count": (_size, [_remotes, _size]),
+    "kobc_remote_button": (c_int, [_remotes, _size, _size, _P_button]),
+    "kobc_remotes_add": (c_int, [_remotes, c_char_p, _P_size, c_char_p, _size]),
+    "kobc_remote_set_field": (c_int, [_remotes, _size, c_char_p, c_char_p]),
+    "kobc_remote_put_button": (c_int, [_remotes, _size, _P_button, c_int, c_char_p, _size]),
+    "kobc_button_code": (c_int, [_P_button, _P_code, c_char_p, _size]),
+    "kobc_format_find": (c_int, [c_char_p]),
+    "kobc_format_name": (c_char_p, [c_int]),
+    "kobc_format_guess": (c_int, [c_char_p, c_char_p, _size]),
+    "kobc_remotes_read": (c_int, [_remotes, c_int, c_char_p, _size, c_char_p, c_char_p, _size]),
+    "kobc_remotes_write": (
+        c_int, [_remotes, ctypes.c_long, c_int, c_char_p, _size, _P_size, c_char_p, _size]),
+    "kobc_library_default_dir": (c_int, [c_char_p, _size]),
+    "kobc_library_load": (
+        c_int, [c_char_p, _remotes, LIBRARY_PROBLEM_FN, ctypes.c_void_p, c_char_p, _size]),
+    "kobc_library_store": (c_int, [c_char_p, _remotes, _size, c_int, c_char_p, _size]),
+    "kobc_library_put_button": (c_int, [c_char_p, c_char_p, _P_button, c_int, c_char_p, _size]),
+    "kobc_library_rename": (c_int, [c_char_p, c_char_p, c_char_p, c_char_p, c_char_p, _size]),
+    "kobc_library_remove": (c_int, [c_char_p, c_char_p, c_char_p, c_char_p, _size]),
 }
 
 _codes: Optional[ctypes.CDLL] = None
@@ -334,12 +387,6 @@ def load_codes() -> ctypes.CDLL:
     with _load_lock:
         if _codes is None:
             dll, path = _open_first("KOBLIB_CODES", ctypes.CDLL)
-            for name, (restype, argtypes) in _CODES_EXPORTS.items():
-                try:
-                    function = getattr(dll, name)
-                except AttributeError as missing:
-                    raise KoblibError(f"{path} does not export {name}") from missing
-                function.restype = restype
-                function.argtypes = argtypes
+            _declare(dll, path, _CODES_EXPORTS)
             _codes = dll
         return _codes

@@ -15,7 +15,7 @@ import ctypes
 import queue
 import threading
 import time
-from typing import Callable, Iterator, List, Optional, Set, Tuple
+from typing import Callable, Iterator, List, Optional, Set, Tuple, Union
 
 from . import _native
 from .codes import check_code
@@ -34,6 +34,7 @@ from .events import (
     Status,
     WakeupInfo,
 )
+from .remotes import Button
 from .sim import Sim
 
 _END = object()  # put on the queues when the session closes
@@ -269,8 +270,8 @@ class KOB:
 
     def send(
         self,
-        serial: str,
-        code: str,
+        serial: Union[str, Button],
+        code: Union[str, Button, None] = None,
         emitters: int = 1,
         repeat: int = 0,
         wait: bool = True,
@@ -279,6 +280,8 @@ class KOB:
         """Sends a CCF code through the emitters in the bitmask (1 to 255,
         default emitter 1), repeated repeat more times; serial ""
         addresses every device. ValueError for a code that is not one.
+        The code may be a remote's Button (``send(serial, remote["POWER"])``;
+        ``send(button)`` alone sends it through every device).
 
         With wait, returns the first ``Sent`` that each addressed device
         reports after the code was posted (a code still on the air from an
@@ -286,7 +289,11 @@ class KOB:
         not all have answered in time, KoblibError when no device is
         addressed. Without wait, returns [] at once.
         """
+        if isinstance(serial, Button) and code is None:
+            serial, code = "", serial
         self._serial(serial)
+        if isinstance(code, Button):
+            code = code.ccf
         try:
             code = check_code(code)
         except (TypeError, ValueError):

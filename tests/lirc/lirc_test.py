@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The kob_sim LIRC driver under the real lircd, irsend, irw and mode2.
 
-Usage: lirc_test.py CASE PLUGIN_DIR. Every LIRC program gets its own
+Usage: lirc_test.py CASE PLUGIN_DIR [WRITER] (WRITER: the program that
+writes a lircd.conf with KOBLIB_CODES, for the case "written"). Every LIRC program gets its own
 socket, pid, log and options files in a temporary directory and runs
 unprivileged (as nobody when started as root); TCP is only on 127.0.0.1.
 Every process started is killed on exit, and dies with this script.
@@ -263,10 +264,17 @@ class Outputs:
 
 
 def check_code(code, remote, key, mask=0x01):
-    words, times = code["words"], expected_times(remote, key)
-    freq_word = CCF_CLOCK_HZ // remote["freq"]
-    check(words[:2] == [0, freq_word], "%s %s: format word 0000, carrier word %04X"
-          % (remote["name"], key, freq_word))
+    check_times(code, "%s %s" % (remote["name"], key), remote["freq"],
+                expected_times(remote, key), mask)
+
+
+def check_times(code, what, freq, times, mask=0x01):
+    """The code a device received is lircd's durations (us, the final gap
+    not among them) on this carrier."""
+    words = code["words"]
+    freq_word = CCF_CLOCK_HZ // freq
+    check(words[:2] == [0, freq_word], "%s: format word 0000, carrier word %04X"
+          % (what, freq_word))
     pairs = (len(times) + 1) // 2
     check(words[2:4] == [pairs, 0] and len(words) == 4 + 2 * pairs,
           "%d burst pairs in the once sequence, none repeated" % pairs)
@@ -604,13 +612,36 @@ def case_serial(s):
         check(not irw_saw(irw, "KEY_1"), "what %s heard was not decoded" % SERIAL)
 
 
+def case_written(s):
+    """lircd sends from a lircd.conf that KOBLIB_CODES wrote: every button
+    reaches the device with the timings the protocol encoder gives."""
+    if not WRITER:
+        fail("the case needs the writer program")
+    done = run([WRITER, s.conf])
+    check(done.returncode == 0, "the remotes were written")
+    text = open(s.conf).read()
+    print("# the written lircd.conf:\n" + text, flush=True)
+    check(all("flags " + f in text for f in ("SPACE_ENC", "RC6", "RAW_CODES")),
+          "NEC1 and RC6 written as encoded remotes, JVC as raw codes")
+    sock, ctl, log = s.lircd("lircd")
+    outputs = Outputs(s, ctl)
+    buttons = [line.split() for line in done.stdout.splitlines()]
+    check(len(buttons) == 4, "four buttons to send")
+    for remote, key, freq, *times in buttons:
+        irsend(sock, "SEND_ONCE", remote, key)
+        check_times(outputs.next_code(), "%s %s" % (remote, key), int(freq),
+                    [abs(int(t)) for t in times])
+
+
 SESSION = None
+WRITER = None
 CASES = {name[5:]: f for name, f in globals().items() if name.startswith("case_")}
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in CASES:
-        sys.exit("usage: lirc_test.py {%s} PLUGIN_DIR" % "|".join(CASES))
+    if len(sys.argv) not in (3, 4) or sys.argv[1] not in CASES:
+        sys.exit("usage: lirc_test.py {%s} PLUGIN_DIR [WRITER]" % "|".join(CASES))
     PLUGINS = os.path.abspath(sys.argv[2])
+    WRITER = os.path.abspath(sys.argv[3]) if len(sys.argv) == 4 else None
     missing = [p for p in ("lircd", "irsend", "irw", "mode2", "irrecord", "setpriv", "stdbuf")
                if not shutil.which(p)]
     if missing:

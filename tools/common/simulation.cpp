@@ -98,8 +98,9 @@ Simulation::~Simulation() {
 
 void Simulation::addOptions(CLI::App& app) {
     app.add_option("--sim-remote", state_->remote,
-                   "the virtual devices hear this code (CODE, @FILE or "
-                   "PROTOCOL:DEVICE[:SUBDEVICE]:FUNCTION) over and over, as if a remote's button "
+                   "the virtual devices hear this code (CODE, @FILE, "
+                   "PROTOCOL:DEVICE[:SUBDEVICE]:FUNCTION or REMOTE/BUTTON of the library) over "
+                   "and over, as if a remote's button "
                    "were held: the first frame, then what the button sends while held (for "
                    "learn: pressed when the run starts, and again after pauses)");
     app.add_option("--sim-devices", state_->devices, "attach N virtual devices (default 1)")

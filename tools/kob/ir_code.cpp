@@ -9,6 +9,8 @@
 #include <memory>
 #include <sstream>
 
+#include "code_library.h"
+
 namespace kob {
 
 namespace {
@@ -105,7 +107,8 @@ std::vector<std::uint32_t> loadCode(const std::string& argument) {
     const std::string what = named(argument, "the code");
     std::string text = loadText(argument);
     std::string ccf;
-    if (encodeProtocolCode(text, &ccf)) text = ccf;
+    const bool typed = argument.empty() || argument[0] != '@';
+    if ((typed && libraryButtonCode(text, &ccf)) || encodeProtocolCode(text, &ccf)) text = ccf;
     const auto words = strictWords(text, kMaxCodeWords, what);
     // What a code is, as every client of the codes library reads it.
     const std::vector<unsigned> copy(words.begin(), words.end());

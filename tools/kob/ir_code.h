@@ -42,8 +42,9 @@ constexpr std::size_t kMaxCodeText = 16 * 1024;
 std::vector<std::uint32_t> strictWords(const std::string& text, std::size_t limit,
                                        const std::string& what);
 
-// A CCF code as send, plot and compare take it (CODE, @FILE or a protocol
-// code, which is encoded): strict words, a known format word, a frequency
+// A CCF code as send, plot and compare take it (CODE, @FILE, a protocol
+// code, which is encoded, or REMOTE/BUTTON, a button of the library of
+// remotes): strict words, a known format word, a frequency
 // word that is not 0 and pair counts that match its length. UsageError
 // saying what is wrong.
 std::vector<std::uint32_t> loadCode(const std::string& argument);

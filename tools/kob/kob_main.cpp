@@ -19,6 +19,8 @@
 #include <thread>
 
 #include "code_commands.h"
+#include "code_library.h"
+#include "code_runs.h"
 #include "console.h"
 #include "device_commands.h"
 #include "event_queue.h"
@@ -26,6 +28,7 @@
 #include "koblib.h"
 #include "number_checks.h"
 #include "progress_bar.h"
+#include "remote_commands.h"
 #include "session.h"
 #include "simulation.h"
 #include "timing_plot.h"
@@ -105,31 +108,11 @@ struct SendArgs {
 };
 
 int runSend(Simulation& sim, const Options& o, const SendArgs& a) {
-    std::string text;
-    if (!a.stop) text = wordText(loadCode(a.code));
+    if (!a.stop) return sendCode(sim, o, a.code, a.emitters, a.repeat);
     Session session(sim);
-    const auto targets = session.targets(o.serial, o.wait);
-    if (a.stop) {
-        kob_stopCCF(o.serial.c_str());
-        return 0;
-    }
-    kob_sendCCF(o.serial.c_str(), text.c_str(), static_cast<unsigned char>(a.emitters),
-                static_cast<unsigned char>(a.repeat));
-    std::set<std::string> waiting(targets.begin(), targets.end());
-    const auto deadline = after(o.timeout);
-    int result = 0;
-    for (Event event; !waiting.empty() && session.next(event, deadline);) {
-        if (event.kind != Event::kIRSent || !waiting.erase(event.serial)) continue;
-        std::fprintf(toolOut(), "%s IR Sent: %ld\n", event.serial.c_str(), event.values[0]);
-        if (event.values[0] != 0) result = 1;
-    }
-    if (interrupted) {
-        kob_stopCCF(o.serial.c_str());
-        throw Interrupted("the send was stopped before every device said \"IR Sent\"");
-    }
-    if (!waiting.empty())
-        throw Failure("no \"IR Sent\" from " + *waiting.begin() + " within " + seconds(o.timeout));
-    return result;
+    session.targets(o.serial, o.wait);
+    kob_stopCCF(o.serial.c_str());
+    return 0;
 }
 
 struct ListenArgs {
@@ -245,50 +228,7 @@ int runLearn(Simulation& sim, const Options& o, const LearnArgs& a) {
     sim.pressWhenLearning();
     Session session(sim);
     const std::string target = session.oneDevice(o.serial, o.wait);
-    std::string code;
-    int progress = 0, frames = 0, measurements = 0, alike = 0;
-    std::map<std::string, int> shapes;  // frames of each digest
-    {
-        ProgressBar bar("learning");
-        bar.update(0, "waiting for frames");
-        kob_learnCCF(target.c_str(), 1, a.frequency);
-        sim.learningStarted();
-        const auto deadline = after(a.timeout);
-        for (Event e; code.empty() && session.next(e, deadline);) {
-            if (e.serial != target) continue;
-            if (e.kind == Event::kReceived) {
-                ++frames;
-                alike = std::max(alike, ++shapes[digest(e.words)]);
-            } else if (e.kind == Event::kModulation) {
-                ++measurements;
-            } else if (e.kind == Event::kLearn) {
-                progress = static_cast<int>(e.values[0]);
-                code = e.text;
-            } else {
-                continue;
-            }
-            bar.update(progress,
-                       std::to_string(frames) + (frames == 1 ? " frame, " : " frames, ") +
-                           std::to_string(measurements) +
-                           (measurements == 1 ? " carrier measurement" : " carrier measurements"));
-        }
-        if (code.empty()) kob_learnCCF(target.c_str(), 0, 0);
-    }
-    if (interrupted)
-        throw Interrupted("learning stopped at " + std::to_string(progress) + " % (" +
-                          std::to_string(frames) + " frames heard)");
-    if (!code.empty()) std::fprintf(stderr, "learned: %s\n", learnedProtocolText(code).c_str());
-    if (code.empty()) {
-        std::string lacked;
-        if (alike < 10)
-            lacked = "10 equal frames (" + std::to_string(frames) + " heard, at most " +
-                     std::to_string(alike) + " alike)";
-        else
-            lacked = "a carrier frequency (" + std::to_string(measurements) +
-                     " measurements; give one with --frequency)";
-        throw Failure("learning did not finish within " + seconds(a.timeout) + " at " +
-                      std::to_string(progress) + " %: it lacked " + lacked);
-    }
+    const std::string code = learnCode(session, sim, target, a.frequency, a.timeout);
     if (a.output.empty()) {
         std::fprintf(toolOut(), "%s\n", code.c_str());
         return 0;
@@ -463,6 +403,7 @@ int main(int argc, char** argv) {
     app.add_option("--serial", o.serial, "the device's serial; \"\" (default) means all devices");
     app.add_option("--wait", o.wait, "seconds to wait for devices to arrive (default 1)")
         ->check(secondsFrom(0, 3600));
+    addLibraryOption(app);
     Simulation sim;
     sim.addOptions(app);
     std::function<int()> run;
@@ -581,6 +522,7 @@ int main(int argc, char** argv) {
     bootloader->add_option("--timeout", o.timeout, "seconds to wait for the port (default 10)")
         ->check(secondsFrom(0, 86400, false));
     addDeviceCommands(app, sim, o, run);
+    addRemoteCommands(app, sim, o, run);
     bootloader->callback([&] { run = [&] { return runBootloader(sim, o); }; });
 
     try {
