@@ -355,7 +355,7 @@ void Bridge::handleSend(const std::string& topic, const std::string& payload,
                         const std::string& serial) {
     SendRequest request;
     try {
-        request = parseSendRequest(payload);
+        request = parseSendRequest(payload, config_.library);
     } catch (const CommandError& e) {
         return publishError(topic, payload, e.what());
     }

@@ -30,7 +30,8 @@ void BridgeConfig::addOptions(CLI::App& app) {
                    "Home Assistant discovery prefix (default homeassistant)");
     app.add_flag("--discovery,!--no-discovery", discovery,
                  "publish Home Assistant discovery (default on)");
-    app.add_option("--library", library, "remotes library folder (named buttons; not there yet)");
+    app.add_option("--library", library,
+                   "remotes library folder: sends may name a button (remote + button)");
     app.add_option("--max-age", maxAge,
                    "seconds after which a send that carries its \"time\" is dropped (default 10)")
         ->check(CLI::Range(0.0, 86400.0));

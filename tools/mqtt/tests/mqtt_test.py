@@ -460,6 +460,57 @@ def check_sent_results(program, broker):
     sub.stop()
 
 
+LIBRARY_TV = """Filetype: IR signals file
+Version: 1
+#
+name: POWER
+type: parsed
+protocol: NEC
+address: 04 00 00 00
+command: 08 00 00 00
+#
+name: MUTE
+type: raw
+frequency: 38000
+duty_cycle: 0.330000
+data: 9000 4500 560 560 560 1690 560 40000
+"""
+
+
+def check_named_buttons(program, broker):
+    """Sends by remote and button from the library folder; unknown names refused."""
+    library = tempfile.mkdtemp(prefix="library-", dir=LOG_DIR)
+    with open(os.path.join(library, "tv.ir"), "w") as f:
+        f.write(LIBRARY_TV)
+    sub = Subscriber(broker, ["kob/nb/#"])
+    bridge = Bridge(program, broker, "nb", ["--no-discovery", "--library", library])
+    cases = [
+        # (remote, button, status of the result or None, what the loopback frame or error shows)
+        ("tv", "POWER", "sent", lambda f: any(d["protocol"] == "NEC1" and d["device"] == 4 and
+                                              d["function"] == 8 for d in f["decoded"])),
+        ("tv", "MUTE", "sent", lambda f: frame_like(f["timings"], [9000, -4500, 560, -560, 560,
+                                                                   -1690, 560, -40000])),
+        ("tv", "NOPE", None, "no button"),
+        ("radio", "POWER", None, "no remote"),
+    ]
+    for n, (remote, button, status, check) in enumerate(cases):
+        seen = len(sub.messages)
+        publish(broker, "kob/nb/SIM-0001/send",
+                json.dumps({"remote": remote, "button": button, "id": n}))
+        if status is None:
+            found = sub.wait(lambda t, r, p: t == "kob/nb/error", "error of " + button,
+                             since=seen)
+            assert check in json.loads(found[0][2])["error"], found
+            continue
+        sub.wait(lambda t, r, p: t == "kob/nb/SIM-0001/sent" and json.loads(p)["id"] == n,
+                 "sent of " + button)
+        sub.wait(lambda t, r, p: t == "kob/nb/SIM-0001/received" and check(json.loads(p)),
+                 "loopback frame of " + button, since=seen)
+        print("  %s/%s: sent, heard back" % (remote, button))
+    assert bridge.stop() == 0, bridge.text()
+    sub.stop()
+
+
 def bad_payloads(max_age):
     big_list = list(range(1, 100001))
     return [
@@ -471,8 +522,8 @@ def bad_payloads(max_age):
         ("empty payload", b"", "JSON"),
         ("invalid UTF-8", b'{"ccf": "\xff\xfe"}', "JSON"),
         ("two kinds", json.dumps({"ccf": NEC_CCF, "protocol": "NEC1"}).encode(), "only one"),
-        ("named button", json.dumps({"remote": "tv", "button": "power"}).encode(),
-         "remotes library"),
+        ("named button, no library", json.dumps({"remote": "tv", "button": "power"}).encode(),
+         "--library"),
         ("ccf a number", json.dumps({"ccf": 5}).encode(), "string"),
         ("ccf not hex", json.dumps({"ccf": "0000 006D zz"}).encode(), "ccf"),
         ("ccf pair counts", json.dumps({"ccf": "0000 006D 0005 0000 0155 00AA"}).encode(),
@@ -806,6 +857,7 @@ def main():
             ("received frames", lambda: check_received_frames(program, broker)),
             ("sends", lambda: check_sends(program, broker)),
             ("sent results", lambda: check_sent_results(program, broker)),
+            ("named buttons", lambda: check_named_buttons(program, broker)),
             ("learn", lambda: check_learn(program, broker)),
             ("bad payloads", lambda: check_bad_payloads(program, broker)),
             ("discovery", lambda: check_discovery(program, broker)),
