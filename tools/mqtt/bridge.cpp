@@ -434,8 +434,8 @@ void Bridge::handleLearn(const std::string& topic, const std::string& payload,
     if (!request.is_object()) return publishError(topic, payload, "payload must be a JSON object");
     if (request.contains("remote") || request.contains("button"))
         return publishError(topic, payload,
-                            "storing a learned button (remote+button) needs the remotes library, "
-                            "which this bridge does not have yet");
+                            "storing a learned button (remote+button) in the remotes library is "
+                            "not done by this bridge yet");
     double timeout = kDefaultLearnSeconds;
     if (request.contains("timeout")) {
         const nlohmann::json& t = request.at("timeout");
