@@ -35,6 +35,12 @@ constexpr double kMaxLearnSeconds = 300;
 // What the error message quotes of a refused payload.
 constexpr std::size_t kQuotedBytes = 200;
 
+// A command's payload as JSON; not an object when it is too large or no JSON.
+nlohmann::json commandObject(const std::string& payload) {
+    return payload.size() > kMaxPayload ? nlohmann::json()
+                                        : nlohmann::json::parse(payload, nullptr, false);
+}
+
 std::string dumpJson(const nlohmann::json& message) {
     return message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -407,9 +413,7 @@ void Bridge::handleSend(const std::string& topic, const std::string& payload,
 
 void Bridge::handleOutput(const std::string& topic, const std::string& payload,
                           const std::string& serial) {
-    const nlohmann::json request = payload.size() > kMaxPayload
-                                       ? nlohmann::json()
-                                       : nlohmann::json::parse(payload, nullptr, false);
+    const nlohmann::json request = commandObject(payload);
     if (!request.is_object()) return publishError(topic, payload, "payload must be a JSON object");
     for (const char* field : {"command", "value"}) {
         if (!request.contains(field) || !request.at(field).is_number_integer() ||
@@ -428,9 +432,7 @@ void Bridge::handleOutput(const std::string& topic, const std::string& payload,
 
 void Bridge::handleLearn(const std::string& topic, const std::string& payload,
                          const std::string& serial) {
-    const nlohmann::json request = payload.size() > kMaxPayload
-                                       ? nlohmann::json()
-                                       : nlohmann::json::parse(payload, nullptr, false);
+    const nlohmann::json request = commandObject(payload);
     if (!request.is_object()) return publishError(topic, payload, "payload must be a JSON object");
     if (request.contains("remote") || request.contains("button"))
         return publishError(topic, payload,
