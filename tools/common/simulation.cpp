@@ -1,12 +1,17 @@
 // kob-sim: a remote button held (or pressed for learning), more devices, a
-// virtual bootloader.
+// virtual bootloader, and the virtual devices driven from standard input.
 #include "simulation.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "ir_code.h"
@@ -18,6 +23,9 @@ struct Simulation::State {
     std::string remote;
     int devices = 1;
     bool bootloader = false;
+    bool control = false;
+    std::thread controller;
+    int controlStop[2] = {-1, -1};  // written to end the controller
     bool bootloaderStarted = false;
     std::string bootloaderPort;
 
@@ -47,6 +55,32 @@ namespace {
 constexpr std::chrono::milliseconds kPressHeld(3000);
 constexpr std::chrono::milliseconds kPressPause(1000);
 
+// How long the remote waits for the library to open the devices.
+constexpr std::chrono::seconds kOpenWait(10);
+
+// The devices the library has open.
+int openDevices() {
+    std::string list(kob_list(nullptr, 0), '\0');
+    if (kob_list(&list[0], static_cast<unsigned int>(list.size())) > list.size()) return 0;
+    list.resize(list.size() - 1);
+    return list.empty() ? 0 : 1 + static_cast<int>(std::count(list.begin(), list.end(), ','));
+}
+
+// One line of --sim-control: "attach SERIAL", "detach SERIAL",
+// "air-time SERIAL PERCENT" (loopback stays on). True when done.
+bool controlCommand(const std::string& line) {
+    std::istringstream in(line);
+    std::string verb, serial;
+    in >> verb >> serial;
+    if (serial.empty()) return false;
+    if (verb == "attach") return kobsim_attach(serial.c_str(), 0x0100, 64) == 0;
+    if (verb == "detach") return kobsim_detach(serial.c_str()) == 0;
+    unsigned percent = 0;
+    if (verb == "air-time" && in >> percent)
+        return kobsim_configure(serial.c_str(), 1, percent) == 0;
+    return false;
+}
+
 // The serial of the n-th virtual device (from 1); the first is the one
 // KOBLIB_SIM starts with.
 std::string simSerial(int n) {
@@ -74,6 +108,10 @@ void Simulation::addOptions(CLI::App& app) {
     app.add_flag("--sim-bootloader", state_->bootloader,
                  "start a virtual bootloader: the default PORT of upgrade and probe, listed by "
                  "ports, and the port that bootloader finds");
+    app.add_flag("--sim-control", state_->control,
+                 "read commands for the virtual devices from standard input, one a line "
+                 "(attach SERIAL, detach SERIAL, air-time SERIAL PERCENT); each is answered on "
+                 "standard error (\"sim-control: ok LINE\" or \"sim-control: refused LINE\")");
 }
 
 void Simulation::prepare() {
@@ -85,6 +123,28 @@ void Simulation::prepare() {
 }
 
 void Simulation::start() {
+    if (state_->control && !state_->controller.joinable() && pipe(state_->controlStop) == 0) {
+        const int stopFd = state_->controlStop[0];
+        state_->controller = std::thread([stopFd] {
+            std::string line;
+            char buffer[256];
+            for (;;) {
+                pollfd fds[2] = {{0, POLLIN, 0}, {stopFd, POLLIN, 0}};
+                if (poll(fds, 2, -1) < 0) continue;
+                if (fds[1].revents) return;
+                const ssize_t n = read(0, buffer, sizeof buffer);
+                if (n <= 0) return;
+                line.append(buffer, static_cast<std::size_t>(n));
+                for (std::size_t end; (end = line.find('\n')) != std::string::npos;) {
+                    const std::string command = line.substr(0, end);
+                    line.erase(0, end + 1);
+                    std::fprintf(stderr, "sim-control: %s %s\n",
+                                 controlCommand(command) ? "ok" : "refused", command.c_str());
+                    std::fflush(stderr);
+                }
+            }
+        });
+    }
     if (state_->remote.empty() || state_->sender.joinable()) return;
     const Timings code = loadTimings(state_->remote);
     const int devices = state_->devices;
@@ -102,6 +162,11 @@ void Simulation::start() {
         const auto frames = receivedFrames(code, 3);
         const bool presses = state.pressWhenLearning;
         if (presses) state.wake.wait(guard, [&] { return state.stopping || state.learning; });
+        // The first frame alone holds the whole code: it waits (a while)
+        // until the library has opened every device.
+        const auto ready = Clock::now() + kOpenWait;
+        while (!state.stopping && openDevices() < devices && Clock::now() < ready)
+            state.wake.wait_for(guard, std::chrono::milliseconds(10));
         auto pressed = Clock::now();
         for (std::size_t n = 0; !state.stopping; ++n) {
             if (presses && Clock::now() - pressed >= kPressHeld) {
@@ -132,6 +197,17 @@ void Simulation::stop() {
     }
     state_->wake.notify_all();
     if (state_->sender.joinable()) state_->sender.join();
+    if (state_->controller.joinable()) {
+        const char byte = 1;
+        if (write(state_->controlStop[1], &byte, 1) == 1)
+            state_->controller.join();
+        else
+            state_->controller.detach();
+    }
+    for (int& fd : state_->controlStop) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
 }
 
 std::vector<std::string> Simulation::extraPorts() {

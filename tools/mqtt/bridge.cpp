@@ -1,8 +1,10 @@
 #include "bridge.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
+#include <vector>
 
 #include "frame_report.h"
 #include "koblib.h"
@@ -32,6 +34,12 @@ constexpr double kMaxLearnSeconds = 300;
 
 // What the error message quotes of a refused payload.
 constexpr std::size_t kQuotedBytes = 200;
+
+// A command's payload as JSON; not an object when it is too large or no JSON.
+nlohmann::json commandObject(const std::string& payload) {
+    return payload.size() > kMaxPayload ? nlohmann::json()
+                                        : nlohmann::json::parse(payload, nullptr, false);
+}
 
 std::string dumpJson(const nlohmann::json& message) {
     return message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -75,6 +83,8 @@ void Bridge::start() {
         logLine("the device-change notifier did not start: devices plugged in later are not seen");
     std::lock_guard<std::mutex> guard(lock_);
     open_ = true;
+    sendWatchStop_ = false;
+    sendWatch_ = std::thread([this] { watchDeadlines(); });
 }
 
 bool Bridge::waitConnected(double seconds) {
@@ -96,7 +106,14 @@ void Bridge::stop() {
     }
     learnChanged_.notify_all();
     endLearnWatch();
+    // Sends still waiting fail with their device's "KOB removed".
     kob_close();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        sendWatchStop_ = true;
+    }
+    sendsChanged_.notify_all();
+    if (sendWatch_.joinable()) sendWatch_.join();
     link_->stop(base_ + "/status", "offline", 3000);
     std::lock_guard<std::mutex> guard(lock_);
     open_ = false;
@@ -156,8 +173,10 @@ void Bridge::deviceArrived(const std::string& serial) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         devices_[serial].version = version;
+        gone_.erase(serial);
     }
     logLine("device " + serial + " arrived");
+    publishDeviceStatus(serial, "online");
     publishDevices();
     publishDiscovery(serial, version);
 }
@@ -172,16 +191,26 @@ void Bridge::deviceRemoved(const std::string& serial) {
         lost.swap(it->second.pending);
         devices_.erase(it);
         closing = closing_;
+        if (!closing) markGone(serial);
     }
+    sendsChanged_.notify_all();
     logLine("device " + serial + " removed");
     for (const auto& p : lost)
         publishSent(serial, p.id, "failed", "the device was removed before it sent the code");
     publishDevices();
-    // Unplugged devices leave Home Assistant; when the bridge stops they
-    // only become unavailable.
-    if (!closing) clearDiscovery(serial);
+    // An unplugged device is unavailable, and leaves Home Assistant when
+    // it stays away for the grace; when the bridge stops its devices only
+    // become unavailable.
+    if (!closing) publishDeviceStatus(serial, "offline");
 }
 
+void Bridge::markGone(const std::string& serial) {
+    gone_[serial] = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(config_.removalGrace));
+}
+
+// The device's "IR Sent" ends its oldest send (the device sends in the
+// order it is given; one it never answered has timed out and is gone).
 void Bridge::irSent(const std::string& serial, unsigned status) {
     Pending done;
     {
@@ -190,12 +219,70 @@ void Bridge::irSent(const std::string& serial, unsigned status) {
         if (it == devices_.end() || it->second.pending.empty()) return;
         done = it->second.pending.front();
         it->second.pending.pop_front();
+        if (!it->second.pending.empty()) startWaiting(it->second.pending.front(), Clock::now());
     }
+    sendsChanged_.notify_all();
     if (status == 0)
         publishSent(serial, done.id, "sent", "");
     else
         publishSent(serial, done.id, "failed",
                     "the device reported status " + std::to_string(status));
+}
+
+void Bridge::startWaiting(Pending& send, Clock::time_point now) const {
+    send.deadline = now + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(send.airSeconds + config_.sentTimeout));
+}
+
+void Bridge::watchDeadlines() {
+    std::unique_lock<std::mutex> guard(lock_);
+    while (!sendWatchStop_) {
+        const auto t = Clock::now();
+        auto next = Clock::time_point::max();
+        std::vector<std::string> removed;
+        for (auto it = gone_.begin(); it != gone_.end();) {
+            if (it->second > t) {
+                next = std::min(next, it->second);
+                ++it;
+                continue;
+            }
+            if (!devices_.count(it->first)) removed.push_back(it->first);
+            it = gone_.erase(it);
+        }
+        std::vector<std::pair<std::string, Pending>> expired;
+        for (auto& d : devices_) {
+            auto& queue = d.second.pending;
+            while (!queue.empty() && queue.front().deadline <= t) {
+                expired.emplace_back(d.first, std::move(queue.front()));
+                queue.pop_front();
+                if (!queue.empty()) startWaiting(queue.front(), t);
+            }
+            if (!queue.empty()) next = std::min(next, queue.front().deadline);
+        }
+        if (!expired.empty() || !removed.empty()) {
+            guard.unlock();
+            for (const auto& serial : removed) {
+                logLine("device " + serial + " stayed away: its discovery is removed");
+                clearDiscovery(serial);
+                link_->publish(deviceStatusTopic(names_, serial), "", 1, true);
+            }
+            for (const auto& e : expired) {
+                char text[160];
+                std::snprintf(text, sizeof text,
+                              "device %s did not report \"IR Sent\" within %.1f s of the code's "
+                              "start",
+                              e.first.c_str(), e.second.airSeconds + config_.sentTimeout);
+                logLine(text);
+                publishSent(e.first, e.second.id, "timeout", text);
+            }
+            guard.lock();
+            continue;
+        }
+        if (next == Clock::time_point::max())
+            sendsChanged_.wait(guard);
+        else
+            sendsChanged_.wait_until(guard, next);
+    }
 }
 
 void Bridge::frameReceived(const std::string& serial, const unsigned* words, unsigned count) {
@@ -218,8 +305,23 @@ void Bridge::onConnected() {
     link_->subscribe(base_ + "/+/send", 1);
     link_->subscribe(base_ + "/+/output", 1);
     link_->subscribe(base_ + "/+/learn", 1);
-    if (config_.discovery) link_->subscribe(config_.discoveryPrefix + "/status", 0);
+    if (config_.discovery) {
+        link_->subscribe(config_.discoveryPrefix + "/status", 0);
+        // The retained configurations of this node: those of devices not
+        // here go after the grace.
+        link_->subscribe(config_.discoveryPrefix + "/device/+/config", 1);
+    }
     link_->publish(base_ + "/status", "online", 1, true);
+    std::vector<std::pair<std::string, const char*>> statuses;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (const auto& d : devices_)
+            statuses.emplace_back(d.first, "online");
+        for (const auto& g : gone_)
+            statuses.emplace_back(g.first, "offline");
+    }
+    for (const auto& s : statuses)
+        publishDeviceStatus(s.first, s.second);
     publishDevices();
     publishAllDiscovery();
 }
@@ -228,6 +330,20 @@ void Bridge::onMessage(const std::string& topic, const std::string& payload) {
     if (config_.discovery && topic == config_.discoveryPrefix + "/status") {
         if (payload == "online") publishAllDiscovery();
         return;
+    }
+    if (config_.discovery && topic.compare(0, config_.discoveryPrefix.size() + 8,
+                                           config_.discoveryPrefix + "/device/") == 0) {
+        const std::string serial = configSerial(names_, topic, payload);
+        bool away = false;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            away = !serial.empty() && !devices_.count(serial) && !gone_.count(serial);
+            if (away) markGone(serial);
+        }
+        if (!away) return;
+        sendsChanged_.notify_all();
+        logLine("device " + serial + " is not here: its discovery goes unless it comes back");
+        return publishDeviceStatus(serial, "offline");
     }
     if (topic.compare(0, base_.size() + 1, base_ + "/") != 0) return;
     const std::string rest = topic.substr(base_.size() + 1);
@@ -245,7 +361,7 @@ void Bridge::handleSend(const std::string& topic, const std::string& payload,
                         const std::string& serial) {
     SendRequest request;
     try {
-        request = parseSendRequest(payload);
+        request = parseSendRequest(payload, config_.library);
     } catch (const CommandError& e) {
         return publishError(topic, payload, e.what());
     }
@@ -278,9 +394,14 @@ void Bridge::handleSend(const std::string& topic, const std::string& payload,
                 if (d.second.pending.size() < kMaxPendingSends) targets.push_back(d.first);
             if (targets.empty()) refused = "no device on node " + config_.node + " can send now";
         }
-        for (const auto& t : targets)
-            devices_[t].pending.push_back({request.id, request.kind});
+        const auto t0 = Clock::now();
+        for (const auto& t : targets) {
+            auto& queue = devices_[t].pending;
+            queue.push_back({request.id, request.kind, request.airSeconds, {}});
+            if (queue.size() == 1) startWaiting(queue.front(), t0);
+        }
     }
+    sendsChanged_.notify_all();
     if (!refused.empty()) {
         if (!serial.empty()) publishSent(serial, request.id, "failed", refused);
         return publishError(topic, payload, refused);
@@ -292,9 +413,7 @@ void Bridge::handleSend(const std::string& topic, const std::string& payload,
 
 void Bridge::handleOutput(const std::string& topic, const std::string& payload,
                           const std::string& serial) {
-    const nlohmann::json request = payload.size() > kMaxPayload
-                                       ? nlohmann::json()
-                                       : nlohmann::json::parse(payload, nullptr, false);
+    const nlohmann::json request = commandObject(payload);
     if (!request.is_object()) return publishError(topic, payload, "payload must be a JSON object");
     for (const char* field : {"command", "value"}) {
         if (!request.contains(field) || !request.at(field).is_number_integer() ||
@@ -313,14 +432,12 @@ void Bridge::handleOutput(const std::string& topic, const std::string& payload,
 
 void Bridge::handleLearn(const std::string& topic, const std::string& payload,
                          const std::string& serial) {
-    const nlohmann::json request = payload.size() > kMaxPayload
-                                       ? nlohmann::json()
-                                       : nlohmann::json::parse(payload, nullptr, false);
+    const nlohmann::json request = commandObject(payload);
     if (!request.is_object()) return publishError(topic, payload, "payload must be a JSON object");
     if (request.contains("remote") || request.contains("button"))
         return publishError(topic, payload,
-                            "storing a learned button (remote+button) needs the remotes library, "
-                            "which this bridge does not have yet");
+                            "storing a learned button (remote+button) in the remotes library is "
+                            "not done by this bridge yet");
     double timeout = kDefaultLearnSeconds;
     if (request.contains("timeout")) {
         const nlohmann::json& t = request.at("timeout");
@@ -417,6 +534,10 @@ void Bridge::publishDiscovery(const std::string& serial, unsigned version) {
 void Bridge::clearDiscovery(const std::string& serial) {
     if (!config_.discovery) return;
     link_->publish(discoveryTopic(names_, serial), "", 1, true);
+}
+
+void Bridge::publishDeviceStatus(const std::string& serial, const char* status) {
+    link_->publish(deviceStatusTopic(names_, serial), status, 1, true);
 }
 
 void Bridge::publishAllDiscovery() {

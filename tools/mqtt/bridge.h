@@ -5,6 +5,7 @@
 // library and its result is published when the device says "IR Sent".
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -39,9 +40,15 @@ class Bridge {
     void stop();
 
   private:
+    using Clock = std::chrono::steady_clock;
+    // A send handed to the library, waiting for the device's "IR Sent".
+    // The device sends one code after another, so only the oldest send
+    // of a device runs; its deadline is set when it becomes the oldest.
     struct Pending {
         nlohmann::json id;
         std::string kind;
+        double airSeconds = 0;
+        Clock::time_point deadline{};
     };
     struct Device {
         unsigned version = 0;
@@ -65,6 +72,15 @@ class Bridge {
     void deviceRemoved(const std::string& serial);
     void irSent(const std::string& serial, unsigned status);
     void frameReceived(const std::string& serial, const unsigned* words, unsigned count);
+    // With lock_ held: the deadline of the send that now runs on a device.
+    void startWaiting(Pending& send, Clock::time_point now) const;
+    // The thread that gives sends no "IR Sent" came for a timeout result
+    // and removes the discovery of devices away longer than the grace.
+    void watchDeadlines();
+    // With lock_ held: a device this node published is not here; unless
+    // it comes back within the grace it is gone for good.
+    void markGone(const std::string& serial);
+    void publishDeviceStatus(const std::string& serial, const char* status);
 
     void onConnected();
     void onMessage(const std::string& topic, const std::string& payload);
@@ -104,6 +120,12 @@ class Bridge {
     nlohmann::json learnId_;
     std::condition_variable learnChanged_;
     std::thread learnWatch_;
+
+    // Devices away, and when their discovery goes.
+    std::map<std::string, Clock::time_point> gone_;
+    std::condition_variable sendsChanged_;
+    bool sendWatchStop_ = false;
+    std::thread sendWatch_;
 };
 
 // The most sends that may wait for "IR Sent" on one device.

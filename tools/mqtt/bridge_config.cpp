@@ -30,9 +30,18 @@ void BridgeConfig::addOptions(CLI::App& app) {
                    "Home Assistant discovery prefix (default homeassistant)");
     app.add_flag("--discovery,!--no-discovery", discovery,
                  "publish Home Assistant discovery (default on)");
-    app.add_option("--library", library, "remotes library folder (named buttons; not there yet)");
+    app.add_option("--library", library,
+                   "remotes library folder: sends may name a button (remote + button)");
     app.add_option("--max-age", maxAge,
                    "seconds after which a send that carries its \"time\" is dropped (default 10)")
+        ->check(CLI::Range(0.0, 86400.0));
+    app.add_option("--sent-timeout", sentTimeout,
+                   "seconds past a code's air time that a send waits for the device's \"IR "
+                   "Sent\" before its result is timeout (default 10)")
+        ->check(CLI::Range(0.1, 3600.0));
+    app.add_option("--removal-grace", removalGrace,
+                   "seconds a device may be unplugged (or missing at start) before its Home "
+                   "Assistant discovery is removed (default 60)")
         ->check(CLI::Range(0.0, 86400.0));
     app.add_option("--keepalive", keepalive, "seconds between keep-alive pings (default 30)")
         ->check(CLI::Range(5, 3600));

@@ -24,8 +24,12 @@ struct BridgeConfig {
     std::string prefix = "kob";
     std::string discoveryPrefix = "homeassistant";
     bool discovery = true;
-    std::string library;   // the remotes library folder (named buttons, not there yet)
+    std::string library;   // the remotes library folder (named buttons), "" none
     double maxAge = 10.0;  // seconds; older sends are dropped
+    // Seconds past a code's air time that its send waits for "IR Sent".
+    double sentTimeout = 10.0;
+    // Seconds a device may be away before its discovery is removed.
+    double removalGrace = 60.0;
     int keepalive = 30;
 
     // Registers every option (and --config FILE) with app.

@@ -34,6 +34,24 @@ std::string discoveryTopic(const DiscoveryNames& names, const std::string& seria
            "/config";
 }
 
+std::string deviceStatusTopic(const DiscoveryNames& names, const std::string& serial) {
+    return names.base + "/" + serial + "/status";
+}
+
+std::string configSerial(const DiscoveryNames& names, const std::string& topic,
+                         const std::string& payload) {
+    const nlohmann::json config = nlohmann::json::parse(payload, nullptr, false);
+    if (!config.is_object() || !config.contains("dev") || !config["dev"].is_object()) return "";
+    const nlohmann::json serial = config["dev"].value("sn", nlohmann::json());
+    if (!serial.is_string()) return "";
+    const std::string s = serial.get<std::string>();
+    const bool ours = topic == discoveryTopic(names, s) && config.contains("avty") &&
+                      config["avty"].is_array() && !config["avty"].empty() &&
+                      config["avty"][0].is_object() &&
+                      config["avty"][0].value("t", "") == names.base + "/status";
+    return ours ? s : "";
+}
+
 nlohmann::json discoveryConfig(const DiscoveryNames& names, const std::string& serial,
                                unsigned version) {
     const std::string id = discoveryId("kob_" + names.node + "_" + serial);
@@ -82,7 +100,10 @@ nlohmann::json discoveryConfig(const DiscoveryNames& names, const std::string& s
               {"sw", versionText},
               {"via_device", discoveryId("kob_" + names.node)}}},
             {"o", {{"name", "kob-mqtt"}, {"sw", names.bridgeVersion}}},
-            {"avty_t", names.base + "/status"},
+            {"avty", nlohmann::json::array(
+                         {nlohmann::json::object({{"t", names.base + "/status"}}),
+                          nlohmann::json::object({{"t", deviceStatusTopic(names, serial)}})})},
+            {"avty_mode", "all"},
             {"qos", 1},
             {"cmps", components}};
 }

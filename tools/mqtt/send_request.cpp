@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "koblib_codes.h"
@@ -128,9 +130,55 @@ std::string ccfFromProtocol(const json& request) {
     return formatCode(code);
 }
 
+// The time on the air of a CCF text sent with repeat: the once sequence,
+// then the repeat sequence 1 + repeat times.
+double airSeconds(const std::string& ccf, unsigned repeat) {
+    kobc_code code;
+    if (kobc_ccf_parse(ccf.c_str(), &code, nullptr, 0) != KOBC_OK) return 0;
+    const auto length = [&](std::size_t from, std::size_t count) {
+        double us = 0;
+        for (std::size_t k = from; k < from + count; ++k)
+            us += std::abs(code.durations[k]);
+        return us;
+    };
+    const double once = length(0, code.once_count);
+    const double again = length(code.once_count, code.repeat_count);
+    return (once + (1.0 + repeat) * again) / 1e6;
+}
+
+// A button of the library folder, read afresh (the folder may change
+// while the bridge runs).
+std::string ccfFromButton(const json& request, const std::string& library) {
+    if (library.empty()) throw CommandError("named buttons (remote+button) need --library");
+    const json& remote = request.contains("remote") ? request.at("remote") : json();
+    const json& button = request.contains("button") ? request.at("button") : json();
+    if (!remote.is_string() || !button.is_string())
+        throw CommandError("remote and button must both be names");
+    std::unique_ptr<kobc_remotes, void (*)(kobc_remotes*)> remotes(kobc_remotes_new(),
+                                                                   &kobc_remotes_free);
+    char message[200] = "";
+    if (!remotes || kobc_library_load(library.c_str(), remotes.get(), nullptr, nullptr, message,
+                                      sizeof message) != KOBC_OK)
+        throw CommandError(std::string("the library cannot be read: ") + message);
+    const long r = kobc_remotes_find(remotes.get(), remote.get<std::string>().c_str());
+    if (r < 0) throw CommandError("no remote \"" + remote.get<std::string>() + "\" in the library");
+    const long b = kobc_remote_find_button(remotes.get(), static_cast<std::size_t>(r),
+                                           button.get<std::string>().c_str());
+    if (b < 0)
+        throw CommandError("remote \"" + remote.get<std::string>() + "\" has no button \"" +
+                           button.get<std::string>() + "\"");
+    kobc_button found;
+    kobc_code code;
+    if (kobc_remote_button(remotes.get(), static_cast<std::size_t>(r), static_cast<std::size_t>(b),
+                           &found) != KOBC_OK ||
+        kobc_button_code(&found, &code, message, sizeof message) != KOBC_OK)
+        throw CommandError(std::string("the button cannot be sent: ") + message);
+    return formatCode(code);
+}
+
 }  // namespace
 
-SendRequest parseSendRequest(const std::string& payload) {
+SendRequest parseSendRequest(const std::string& payload, const std::string& library) {
     if (payload.size() > kMaxPayload)
         throw CommandError("payload of " + std::to_string(payload.size()) +
                            " bytes is larger than " + std::to_string(kMaxPayload));
@@ -150,10 +198,6 @@ SendRequest parseSendRequest(const std::string& payload) {
                       request.contains("protocol") + named;
     if (kinds == 0) throw CommandError("give one of ccf, timings, protocol, remote+button");
     if (kinds > 1) throw CommandError("give only one of ccf, timings, protocol, remote+button");
-    if (named)
-        throw CommandError(
-            "named buttons (remote+button) need the remotes library, which this bridge does "
-            "not have yet");
 
     r.emitters = static_cast<unsigned>(optionalInteger(request, "emitters", 1, 255, 1));
     r.repeat = static_cast<unsigned>(optionalInteger(request, "repeat", 0, 255, 0));
@@ -168,7 +212,10 @@ SendRequest parseSendRequest(const std::string& payload) {
         r.timed = true;
         r.time = t.get<double>();
     }
-    if (request.contains("ccf")) {
+    if (named) {
+        r.kind = "button";
+        r.ccf = ccfFromButton(request, library);
+    } else if (request.contains("ccf")) {
         r.kind = "ccf";
         r.ccf = ccfFromText(request);
     } else if (request.contains("timings")) {
@@ -178,6 +225,7 @@ SendRequest parseSendRequest(const std::string& payload) {
         r.kind = "protocol";
         r.ccf = ccfFromProtocol(request);
     }
+    r.airSeconds = airSeconds(r.ccf, r.repeat);
     return r;
 }
 

@@ -183,14 +183,14 @@ class Subscriber:
             with self.lock:
                 self.messages.append((topic, retained == "1", payload))
 
-    def all(self, match):
+    def all(self, match, since=0):
         with self.lock:
-            return [m for m in self.messages if match(*m)]
+            return [m for m in self.messages[since:] if match(*m)]
 
-    def wait(self, match, what, bound=WAIT, count=1, fail=True):
+    def wait(self, match, what, bound=WAIT, count=1, fail=True, since=0):
         try:
             return wait_until(lambda: (lambda found: found if len(found) >= count else None)(
-                self.all(match)), what, bound)
+                self.all(match, since)), what, bound)
         except AssertionError:
             if fail:
                 raise
@@ -222,7 +222,7 @@ def publish(broker, topic, payload, qos=1, retain=False):
 
 class Bridge:
     def __init__(self, program, broker, node, extra=(), env_password=True, port=None,
-                 expect_connect=True):
+                 expect_connect=True, control=False):
         self.node = node
         self.log = tempfile.NamedTemporaryFile(prefix="bridge-%s-" % node, suffix=".log",
                                                dir=LOG_DIR, delete=False)
@@ -232,7 +232,10 @@ class Bridge:
             env["KOB_MQTT_PASSWORD"] = PASSWORD
         args = [program, "--host", "127.0.0.1", "--port", str(port or broker.port), "--node",
                 node, "--username", USER] + list(extra)
-        self.proc = spawn(args, stdout=self.log, stderr=self.log, env=env)
+        if control:
+            args.append("--sim-control")
+        self.proc = spawn(args, stdout=self.log, stderr=self.log, env=env,
+                          stdin=subprocess.PIPE if control else subprocess.DEVNULL)
         if expect_connect:
             wait_until(lambda: self._alive() and "connected to the broker" in self.text(),
                        "connection of bridge " + node)
@@ -246,6 +249,14 @@ class Bridge:
     def text(self):
         with open(self.log.name, errors="replace") as f:
             return f.read()
+
+    def control(self, line):
+        """A command for the virtual devices (--sim-control), once it is done."""
+        done = "sim-control: ok " + line
+        before = self.text().count(done)
+        self.proc.stdin.write((line + "\n").encode())
+        self.proc.stdin.flush()
+        wait_until(lambda: self._alive() and self.text().count(done) > before, line)
 
     def stop(self):
         self.proc.send_signal(signal.SIGTERM)
@@ -399,6 +410,107 @@ def check_sends(program, broker):
     sub.stop()
 
 
+def check_sent_results(program, broker):
+    """"sent" follows the device's "IR Sent"; a device that never answers or goes away fails."""
+    sub = Subscriber(broker, ["kob/st/#"])
+    bridge = Bridge(program, broker, "st", ["--no-discovery", "--sim-devices", "3",
+                                            "--sent-timeout", "3"], control=True)
+    # The once frame, then the repeat frame 1 + repeat times: each
+    # heard (loopback) as it ends; "IR Sent" comes after the last.
+    cases = [
+        # (id, serial, air time %, repeat, status, a word of the error, whilst on the air)
+        ("first", "SIM-0001", 100, 2, "sent", None, None),
+        ("second", "SIM-0001", 100, 0, "sent", None, None),
+        ("never answered", "SIM-0002", 1000, 8, "timeout", "IR Sent", None),
+        ("unplugged", "SIM-0003", 1000, 8, "failed", "removed", "detach SIM-0003"),
+    ]
+    for name, serial, air, repeat, status, word, action in cases:
+        bridge.control("air-time %s %d" % (serial, air))
+        publish(broker, "kob/st/%s/send" % serial, json.dumps({"ccf": NEC_CCF, "id": name,
+                                                               "repeat": repeat}))
+        if action:
+            sub.wait(lambda t, r, p: t == "kob/st/%s/received" % serial, "first frame of " + name)
+            bridge.control(action)
+    heard = {}  # serial -> frames heard so far
+    for name, serial, air, repeat, status, word, action in cases:
+        found = sub.wait(lambda t, r, p: t == "kob/st/%s/sent" % serial and
+                         json.loads(p)["id"] == name, "result of " + name)
+        result = json.loads(found[0][2])
+        assert result["status"] == status, result
+        assert word is None or word in result["error"], result
+        if status == "sent":
+            # Every frame of the code was heard before its result.
+            heard[serial] = heard.get(serial, 0) + 2 + repeat
+            before = sub.messages[:sub.messages.index(found[0])]
+            frames = [m for m in before if m[0] == "kob/st/%s/received" % serial]
+            assert len(frames) >= heard[serial], (name, len(frames), heard[serial])
+        print("  %-16s -> %s %s" % (name, result["status"], result.get("error", "")))
+    assert [m["id"] for m in sub.json("kob/st/SIM-0001/sent")] == ["first", "second"]
+    # The late "IR Sent" of the code that timed out is nobody's: the next
+    # send has its own.
+    sub.wait(lambda t, r, p: t == "kob/st/SIM-0002/received", "the slow code's frames",
+             count=10, bound=60)
+    bridge.control("air-time SIM-0002 100")
+    publish(broker, "kob/st/SIM-0002/send", json.dumps({"ccf": NEC_CCF, "id": "after"}))
+    sub.wait(lambda t, r, p: t == "kob/st/SIM-0002/sent" and '"after"' in p, "result of after")
+    sub.wait(lambda t, r, p: t == "kob/st/SIM-0002/received", "frames of after", count=12)
+    assert [(m["id"], m["status"]) for m in sub.json("kob/st/SIM-0002/sent")] == [
+        ("never answered", "timeout"), ("after", "sent")], sub.json("kob/st/SIM-0002/sent")
+    assert bridge.stop() == 0, bridge.text()
+    sub.stop()
+
+
+LIBRARY_TV = """Filetype: IR signals file
+Version: 1
+#
+name: POWER
+type: parsed
+protocol: NEC
+address: 04 00 00 00
+command: 08 00 00 00
+#
+name: MUTE
+type: raw
+frequency: 38000
+duty_cycle: 0.330000
+data: 9000 4500 560 560 560 1690 560 40000
+"""
+
+
+def check_named_buttons(program, broker):
+    """Sends by remote and button from the library folder; unknown names refused."""
+    library = tempfile.mkdtemp(prefix="library-", dir=LOG_DIR)
+    with open(os.path.join(library, "tv.ir"), "w") as f:
+        f.write(LIBRARY_TV)
+    sub = Subscriber(broker, ["kob/nb/#"])
+    bridge = Bridge(program, broker, "nb", ["--no-discovery", "--library", library])
+    cases = [
+        # (remote, button, status of the result or None, what the loopback frame or error shows)
+        ("tv", "POWER", "sent", lambda f: any(d["protocol"] == "NEC1" and d["device"] == 4 and
+                                              d["function"] == 8 for d in f["decoded"])),
+        ("tv", "MUTE", "sent", lambda f: frame_like(f["timings"], [9000, -4500, 560, -560, 560,
+                                                                   -1690, 560, -40000])),
+        ("tv", "NOPE", None, "no button"),
+        ("radio", "POWER", None, "no remote"),
+    ]
+    for n, (remote, button, status, check) in enumerate(cases):
+        seen = len(sub.messages)
+        publish(broker, "kob/nb/SIM-0001/send",
+                json.dumps({"remote": remote, "button": button, "id": n}))
+        if status is None:
+            found = sub.wait(lambda t, r, p: t == "kob/nb/error", "error of " + button,
+                             since=seen)
+            assert check in json.loads(found[0][2])["error"], found
+            continue
+        sub.wait(lambda t, r, p: t == "kob/nb/SIM-0001/sent" and json.loads(p)["id"] == n,
+                 "sent of " + button)
+        sub.wait(lambda t, r, p: t == "kob/nb/SIM-0001/received" and check(json.loads(p)),
+                 "loopback frame of " + button, since=seen)
+        print("  %s/%s: sent, heard back" % (remote, button))
+    assert bridge.stop() == 0, bridge.text()
+    sub.stop()
+
+
 def bad_payloads(max_age):
     big_list = list(range(1, 100001))
     return [
@@ -410,8 +522,8 @@ def bad_payloads(max_age):
         ("empty payload", b"", "JSON"),
         ("invalid UTF-8", b'{"ccf": "\xff\xfe"}', "JSON"),
         ("two kinds", json.dumps({"ccf": NEC_CCF, "protocol": "NEC1"}).encode(), "only one"),
-        ("named button", json.dumps({"remote": "tv", "button": "power"}).encode(),
-         "remotes library"),
+        ("named button, no library", json.dumps({"remote": "tv", "button": "power"}).encode(),
+         "--library"),
         ("ccf a number", json.dumps({"ccf": 5}).encode(), "string"),
         ("ccf not hex", json.dumps({"ccf": "0000 006D zz"}).encode(), "ccf"),
         ("ccf pair counts", json.dumps({"ccf": "0000 006D 0005 0000 0155 00AA"}).encode(),
@@ -528,7 +640,8 @@ def check_discovery(program, broker):
         assert dev["ids"] and serial in dev["ids"][0] and dev["mdl"] == "KOB-1", dev
         assert dev["sn"] == serial and dev["name"] and dev["sw"] and dev["via_device"], dev
         assert config["o"]["name"] == "kob-mqtt", config
-        assert config["avty_t"] == "kob/ha/status", config
+        assert config["avty"] == [{"t": "kob/ha/status"}, {"t": "kob/ha/%s/status" % serial}]
+        assert config["avty_mode"] == "all", config
         cmps = config["cmps"]
         ids = [c["uniq_id"] for c in cmps.values()]
         assert len(set(ids)) == len(ids), ids
@@ -566,6 +679,59 @@ def check_discovery(program, broker):
               count=2)
     late.stop()
     print("discovery: 2 device configs, complete; republished on birth; offline on stop")
+
+
+def check_discovery_removal(program, broker):
+    """A device away for the grace leaves discovery; back in time, or the bridge stopping, keeps it."""
+    sub = Subscriber(broker, ["homeassistant/device/#", "kob/gone/#"])
+    config = "homeassistant/device/kob_gone_%s/config"
+    status = "kob/gone/%s/status"
+
+    def retained_view(topic):
+        """The payloads on topic, a repeated one once."""
+        found = [p for t, r, p in sub.all(lambda t, r, p: t == topic)]
+        return [p for n, p in enumerate(found) if n == 0 or found[n - 1] != p]
+
+    cases = [
+        # (grace, devices, (command, the status it brings), serial, its statuses, removed)
+        (30, 2, [("detach SIM-0002", "offline"), ("attach SIM-0002", "online")], "SIM-0002",
+         ["online", "offline", "online"], False),
+        (30, 2, [("detach SIM-0002", "offline")], "SIM-0002", ["online", "offline"], False),
+        # After a restart without it: its retained configuration tells it was here.
+        (1, 1, [], "SIM-0002", ["offline", ""], True),
+        (1, 1, [("detach SIM-0001", "offline")], "SIM-0001", ["online", "offline", ""], True),
+    ]
+    for grace, devices, commands, serial, want, removed in cases:
+        seen = len(sub.messages)
+        bridge = Bridge(program, broker, "gone", ["--sim-devices", str(devices),
+                                                  "--removal-grace", str(grace)], control=True)
+        sub.wait(lambda t, r, p: t == "kob/gone/devices", "devices", since=seen)
+        for command, brings in commands:
+            now = len(sub.messages)
+            if brings == "offline":
+                # The device is up before it goes.
+                sub.wait(lambda t, r, p: t == status % serial and p == "online", "online")
+            bridge.control(command)
+            sub.wait(lambda t, r, p: t == status % serial and p == brings,
+                     "status after " + command, since=now)
+        if removed:
+            sub.wait(lambda t, r, p: t == config % serial and not p, "removal of " + serial)
+            sub.wait(lambda t, r, p: t == status % serial and not p, "status cleared")
+        assert bridge.stop() == 0, bridge.text()
+        mine = [p for t, r, p in sub.messages[seen:] if t == status % serial]
+        got = [p for n, p in enumerate(mine) if n == 0 or mine[n - 1] != p]
+        assert got == want, (serial, got, want)
+        configs = retained_view(config % serial)
+        assert configs and (configs[-1] == "") == removed, configs
+        print("  grace %2d s, %-38s -> %s %s" % (
+            grace, ", ".join(c for c, _ in commands) or "restart without it", serial,
+            "removed" if removed else "kept"))
+    # Nothing retained is left of the devices that went.
+    late = Subscriber(broker, ["homeassistant/device/#", "kob/gone/+/status"])
+    left = late.all(lambda t, r, p: r and ("kob_gone_" in t or t.startswith("kob/gone/")))
+    assert not left, left
+    late.stop()
+    sub.stop()
 
 
 def check_broker_restart(program, broker):
@@ -690,9 +856,12 @@ def main():
         checks = [
             ("received frames", lambda: check_received_frames(program, broker)),
             ("sends", lambda: check_sends(program, broker)),
+            ("sent results", lambda: check_sent_results(program, broker)),
+            ("named buttons", lambda: check_named_buttons(program, broker)),
             ("learn", lambda: check_learn(program, broker)),
             ("bad payloads", lambda: check_bad_payloads(program, broker)),
             ("discovery", lambda: check_discovery(program, broker)),
+            ("discovery removal", lambda: check_discovery_removal(program, broker)),
             ("two nodes", lambda: check_two_nodes(program, broker)),
             ("refusals", lambda: check_refusals(program, broker, pki, folder)),
             ("broker restart", lambda: check_broker_restart(program, broker)),
