@@ -159,6 +159,20 @@ bool writePronto(const std::vector<const Remote*>& remotes, std::string& out, Fi
         if (!checkLineName(b, "Pronto", error)) return false;
         static thread_local kobc_code code;
         if (!buttonTimings(b, code, error)) return false;
+        // A carrier far above the usual ones has a frequency word that
+        // stands for another carrier, one a reader refuses.
+        if (code.carrier_hz != 0) {
+            const double back = kobc_word_frequency(kobc_frequency_word(code.carrier_hz));
+            std::string why;
+            Button heard = b;
+            heard.carrierHz = static_cast<long>(back + 0.5);
+            if (heard.kind == KOBC_BUTTON_RAW && !checkButton(heard, why))
+                return fileError(error, 0,
+                                 "button " + quoted(b.name) + ": carrier " +
+                                     std::to_string(code.carrier_hz) +
+                                     " Hz has no Pronto frequency word that reads back",
+                                 KOBC_E_UNSUPPORTED);
+        }
         char text[5 * KOBC_MAX_CCF_WORDS + 1];
         const int status = kobc_ccf_format(&code, text, sizeof text);
         if (status != KOBC_OK)

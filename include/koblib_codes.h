@@ -75,23 +75,23 @@ extern "C" {
 
 enum kobc_error {
     KOBC_OK = 0,
-    KOBC_E_ARGUMENT = -1,  /* a null pointer or an impossible size */
-    KOBC_E_SYNTAX = -2,    /* not a text of 4-digit hexadecimal words */
-    KOBC_E_FORMAT = -3,    /* an unknown CCF format word */
-    KOBC_E_FREQUENCY = -4, /* frequency word 0, or a carrier that has no word */
-    KOBC_E_LENGTH = -5,    /* pair counts that do not match the words, or none */
-    KOBC_E_SPACE = -6,     /* the output buffer is too small */
-    KOBC_E_PROTOCOL = -7,  /* an unknown protocol name */
-    KOBC_E_RANGE = -8,     /* a field outside its range (the message names it) */
-    KOBC_E_DURATION = -9,  /* a duration of 0, of the wrong sign, or too long */
-    KOBC_E_TOO_LONG = -10, /* more than a code may hold */
-    KOBC_E_FILE = -11,     /* a code file that is not of its format (the message says where) */
+    KOBC_E_ARGUMENT = -1,     /* a null pointer or an impossible size */
+    KOBC_E_SYNTAX = -2,       /* not a text of 4-digit hexadecimal words */
+    KOBC_E_FORMAT = -3,       /* an unknown CCF format word */
+    KOBC_E_FREQUENCY = -4,    /* frequency word 0, or a carrier that has no word */
+    KOBC_E_LENGTH = -5,       /* pair counts that do not match the words, or none */
+    KOBC_E_SPACE = -6,        /* the output buffer is too small */
+    KOBC_E_PROTOCOL = -7,     /* an unknown protocol name */
+    KOBC_E_RANGE = -8,        /* a field outside its range (the message names it) */
+    KOBC_E_DURATION = -9,     /* a duration of 0, of the wrong sign, or too long */
+    KOBC_E_TOO_LONG = -10,    /* more than a code may hold */
+    KOBC_E_FILE = -11,        /* a code file that is not of its format (the message says where) */
     KOBC_E_UNSUPPORTED = -12, /* a code the format cannot hold, or a feature it is not read with */
-    KOBC_E_NAME = -13,     /* a remote or button name that may not be used */
-    KOBC_E_EXISTS = -14,   /* the remote or button is there already */
-    KOBC_E_NOT_FOUND = -15, /* no such remote or button */
-    KOBC_E_IO = -16,       /* a file or folder could not be read or written */
-    KOBC_E_MEMORY = -17    /* out of memory */
+    KOBC_E_NAME = -13,        /* a remote or button name that may not be used */
+    KOBC_E_EXISTS = -14,      /* the remote or button is there already */
+    KOBC_E_NOT_FOUND = -15,   /* no such remote or button */
+    KOBC_E_IO = -16,          /* a file or folder could not be read or written */
+    KOBC_E_MEMORY = -17       /* out of memory */
 };
 
 /* The text of a kobc_error ("the output buffer is too small", ...); a
@@ -217,7 +217,6 @@ KOBC_API size_t kobc_decode(const int* durations, size_t count, long carrier_hz,
 KOBC_API int kobc_encode(const char* protocol, long device, long subdevice, long function,
                          long toggle, kobc_code* out, char* message, size_t message_size);
 
-
 /* ------------------------------------------------------------------ */
 /* Remotes                                                             */
 /* ------------------------------------------------------------------ */
@@ -266,15 +265,14 @@ KOBC_API const char* kobc_remote_field(const kobc_remotes* remotes, size_t remot
                                        const char* field);
 KOBC_API size_t kobc_remote_button_count(const kobc_remotes* remotes, size_t remote);
 /* The index of a button of a remote by name (exact), or -1. */
-KOBC_API long kobc_remote_find_button(const kobc_remotes* remotes, size_t remote,
-                                      const char* name);
+KOBC_API long kobc_remote_find_button(const kobc_remotes* remotes, size_t remote, const char* name);
 KOBC_API int kobc_remote_button(const kobc_remotes* remotes, size_t remote, size_t button,
                                 kobc_button* out);
 
 /* Adds an empty remote (KOBC_E_EXISTS when the name is taken, KOBC_E_NAME
  * for a name that may not be used); *index (may be null) gets its index. */
-KOBC_API int kobc_remotes_add(kobc_remotes* remotes, const char* name, size_t* index,
-                              char* message, size_t message_size);
+KOBC_API int kobc_remotes_add(kobc_remotes* remotes, const char* name, size_t* index, char* message,
+                              size_t message_size);
 /* Sets "brand", "model" or "notes" (value null or "" clears it).
  * KOBC_E_ARGUMENT for another field, or a value that is not one line of
  * UTF-8 text (at most 1024 bytes, no space first or last). */
@@ -284,9 +282,8 @@ KOBC_API int kobc_remote_set_field(kobc_remotes* remotes, size_t remote, const c
  * not 0 (else KOBC_E_EXISTS). The button is checked: a known protocol and
  * fields in range, or a raw code of whole pairs (durations of at most
  * 10 s) with a carrier of 0 or 10000..500000 Hz. */
-KOBC_API int kobc_remote_put_button(kobc_remotes* remotes, size_t remote,
-                                    const kobc_button* button, int replace, char* message,
-                                    size_t message_size);
+KOBC_API int kobc_remote_put_button(kobc_remotes* remotes, size_t remote, const kobc_button* button,
+                                    int replace, char* message, size_t message_size);
 /* Renames a remote (button null) or one of its buttons. */
 KOBC_API int kobc_remote_rename(kobc_remotes* remotes, size_t remote, const char* button,
                                 const char* new_name, char* message, size_t message_size);
@@ -303,7 +300,7 @@ KOBC_API int kobc_button_code(const kobc_button* button, kobc_code* out, char* m
 /* ------------------------------------------------------------------ */
 
 enum kobc_format {
-    KOBC_FORMAT_GUESS = 0, /* reading: from the file name's extension, else the content */
+    KOBC_FORMAT_GUESS = 0,     /* reading: from the file name's extension, else the content */
     KOBC_FORMAT_FLIPPER = 1,   /* Flipper Zero .ir */
     KOBC_FORMAT_IRDB = 2,      /* irdb CSV */
     KOBC_FORMAT_LIRC = 3,      /* lircd.conf */
@@ -332,9 +329,8 @@ KOBC_API int kobc_format_guess(const char* file_name, const char* text, size_t l
  * not read, KOBC_E_EXISTS for a remote name already in remotes). A button
  * name a file gives twice is read as "NAME 2", "NAME 3", ... the second
  * time on. */
-KOBC_API int kobc_remotes_read(kobc_remotes* remotes, int format, const char* text,
-                               size_t length, const char* file_name, char* message,
-                               size_t message_size);
+KOBC_API int kobc_remotes_read(kobc_remotes* remotes, int format, const char* text, size_t length,
+                               const char* file_name, char* message, size_t message_size);
 
 /* Writes a remote (remote >= 0) or every remote (remote -1; formats that
  * hold one remote per file refuse several with KOBC_E_UNSUPPORTED) as a
@@ -342,8 +338,8 @@ KOBC_API int kobc_remotes_read(kobc_remotes* remotes, int format, const char* te
  * bytes needed with the 0; KOBC_E_SPACE when text_size is smaller (text
  * may be null then). A code the format cannot hold is KOBC_E_UNSUPPORTED
  * with the message naming the button, never a silent change. */
-KOBC_API int kobc_remotes_write(const kobc_remotes* remotes, long remote, int format,
-                                char* text, size_t text_size, size_t* needed, char* message,
+KOBC_API int kobc_remotes_write(const kobc_remotes* remotes, long remote, int format, char* text,
+                                size_t text_size, size_t* needed, char* message,
                                 size_t message_size);
 
 /* ------------------------------------------------------------------ */
@@ -381,9 +377,8 @@ KOBC_API int kobc_library_store(const char* dir, const kobc_remotes* remotes, si
 
 /* Adds or replaces one button of a stored remote (made when missing),
  * reading the remote's file afresh under the lock. */
-KOBC_API int kobc_library_put_button(const char* dir, const char* remote,
-                                     const kobc_button* button, int replace, char* message,
-                                     size_t message_size);
+KOBC_API int kobc_library_put_button(const char* dir, const char* remote, const kobc_button* button,
+                                     int replace, char* message, size_t message_size);
 
 /* Renames a stored remote (button null) or one of its buttons. */
 KOBC_API int kobc_library_rename(const char* dir, const char* remote, const char* button,
