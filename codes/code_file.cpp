@@ -147,7 +147,8 @@ bool parseNumber(std::string_view s, long min, long max, long& out, int base) {
         s.remove_prefix(1);
     }
     if (s.empty() || s.size() > 12) return false;
-    long value = 0;
+    // Wide enough for 12 digits where long has 32 bits (Windows).
+    long long value = 0;
     for (char c : s) {
         int digit;
         if (c >= '0' && c <= '9')
@@ -156,12 +157,12 @@ bool parseNumber(std::string_view s, long min, long max, long& out, int base) {
             digit = lower(c) - 'a' + 10;
         else
             return false;
-        value = value * base + digit;  // 12 digits fit a 64-bit long
-        if (value > 0xFFFFFFFFFFL) return false;
+        value = value * base + digit;
+        if (value > 0xFFFFFFFFFFLL) return false;
     }
     if (negative) value = -value;
     if (value < min || value > max) return false;
-    out = value;
+    out = static_cast<long>(value);
     return true;
 }
 
