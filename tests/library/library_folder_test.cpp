@@ -91,8 +91,8 @@ TEST_F(LibraryFolder, TwoWritersAtOnceLoseNothing) {
     for (int w = 0; w < 2; ++w)
         writers.emplace_back([&, w] {
             for (int n = 0; n < kEach; ++n) {
-                const kobc_button b =
-                    necButton("B" + std::to_string(w) + "_" + std::to_string(n), n);
+                const std::string name = "B" + std::to_string(w) + "_" + std::to_string(n);
+                const kobc_button b = necButton(name, n);  // b points into name
                 char why[256];
                 if (kobc_library_put_button(dir.c_str(), "tv", &b, 0, why, sizeof why) != KOBC_OK)
                     ++failures[w];
