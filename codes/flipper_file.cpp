@@ -7,6 +7,7 @@
 // before a raw signal "# code: PROTOCOL DEVICE SUBDEVICE FUNCTION TOGGLE"
 // (a protocol code without a Flipper name, written as its first frame)
 // and "# repeat from: N" (data[N..] is the repeat sequence).
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -318,7 +319,7 @@ bool finish(Pending& p, Remote& remote, FileError& error) {
             !need(p.dutyLine, "duty_cycle", p, error) || !need(p.dataLine, "data", p, error))
             return false;
         long carrier = 0;
-        if (!parseNumber(p.frequency, 0, 0xFFFFFFFFL, carrier))
+        if (!parseNumber(p.frequency, 0, LONG_MAX, carrier))
             return fileError(error, p.frequencyLine, "the frequency is not a number of Hz");
         int duty = 0;
         if (!parseDuty(p.duty, duty))
