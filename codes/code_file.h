@@ -86,6 +86,9 @@ bool buttonTimings(const Button& button, kobc_code& code, FileError& error);
 bool looksLikeFlipper(std::string_view text);
 bool readFlipper(std::string_view, const std::string&, std::vector<Remote>&, FileError&);
 bool writeFlipper(const std::vector<const Remote*>&, std::string&, FileError&);
+// A remote as a file of the library folder: a Flipper file that also
+// holds unmodulated codes.
+bool writeLibraryFile(const Remote& remote, std::string& out, FileError& error);
 bool looksLikeIrdb(std::string_view text);
 bool readIrdb(std::string_view, const std::string&, std::vector<Remote>&, FileError&);
 bool writeIrdb(const std::vector<const Remote*>&, std::string&, FileError&);

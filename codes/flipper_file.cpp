@@ -6,7 +6,10 @@
 // skips: "# brand: ...", "# model: ...", "# notes: ..." in the header;
 // before a raw signal "# code: PROTOCOL DEVICE SUBDEVICE FUNCTION TOGGLE"
 // (a protocol code without a Flipper name, written as its first frame)
-// and "# repeat from: N" (data[N..] is the repeat sequence).
+// and "# repeat from: N" (data[N..] is the repeat sequence). The library
+// folder's files also hold unmodulated codes, which a Flipper cannot send:
+// "# carrier: none" before a raw signal, whose frequency line is then a
+// placeholder.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +24,8 @@ namespace {
 constexpr long kFlipperMinCarrier = 10000;
 constexpr long kFlipperMaxCarrier = 56000;
 constexpr std::size_t kFlipperMaxTimings = 1024;
+// The frequency line of an unmodulated code in the library's files.
+constexpr long kPlaceholderCarrier = 38000;
 constexpr int kDefaultDuty = 33;
 
 unsigned long fold(unsigned long byte) {
@@ -271,6 +276,7 @@ struct Pending {
     std::string code;
     std::size_t codeLine = 0;
     long repeatFrom = -1;
+    bool unmodulated = false;
 };
 
 bool need(std::size_t line, const char* key, const Pending& p, FileError& error) {
@@ -345,7 +351,7 @@ bool finish(Pending& p, Remote& remote, FileError& error) {
             repeat.assign(durations.begin() + p.repeatFrom, durations.end());
             durations.resize(static_cast<std::size_t>(p.repeatFrom));
         }
-        b = rawButton(b.name, carrier, duty, durations, repeat);
+        b = rawButton(b.name, p.unmodulated ? 0 : carrier, duty, durations, repeat);
         if (!p.code.empty()) restoreCode(p, b);
     } else {
         return fileError(error, p.typeLine,
@@ -356,7 +362,9 @@ bool finish(Pending& p, Remote& remote, FileError& error) {
     return true;
 }
 
-bool writeButton(const Button& b, std::string& out, FileError& error) {
+// unmodulated: whether a code without a carrier may be written (the
+// library's files), else it is refused.
+bool writeButton(const Button& b, bool unmodulated, std::string& out, FileError& error) {
     std::string protocol;
     unsigned long a = 0, c = 0;
     if (b.kind == KOBC_BUTTON_PROTOCOL && toFlipper(b, protocol, a, c)) {
@@ -377,6 +385,10 @@ bool writeButton(const Button& b, std::string& out, FileError& error) {
         comment = text;
     } else if (code.repeat_count > 0 && code.once_count > 0) {
         comment = "# repeat from: " + std::to_string(code.once_count) + "\n";
+    }
+    if (code.carrier_hz == 0 && unmodulated) {
+        comment = "# carrier: none\n" + comment;
+        code.carrier_hz = kPlaceholderCarrier;
     }
     if (code.carrier_hz < kFlipperMinCarrier || code.carrier_hz > kFlipperMaxCarrier)
         return fileError(error, 0,
@@ -439,9 +451,12 @@ bool readFlipper(std::string_view text, const std::string& defaultName, std::vec
                 (key == "brand"   ? remote.brand
                  : key == "model" ? remote.model
                                   : remote.notes) = value;
-            } else if (key == "code" || key == "repeat from") {
+            } else if (key == "code" || key == "repeat from" ||
+                       (key == "carrier" && value == "none")) {
                 if (!finish(p, remote, error)) return false;
-                if (key == "code") {
+                if (key == "carrier") {
+                    p.unmodulated = true;
+                } else if (key == "code") {
                     p.code = value, p.codeLine = n;
                 } else {
                     long from = -1;
@@ -510,16 +525,27 @@ bool readFlipper(std::string_view text, const std::string& defaultName, std::vec
     return true;
 }
 
-bool writeFlipper(const std::vector<const Remote*>& remotes, std::string& out, FileError& error) {
+namespace {
+
+bool writeRemote(const Remote* r, bool unmodulated, std::string& out, FileError& error) {
     out = "Filetype: IR signals file\nVersion: 1\n";
-    if (remotes.empty()) return true;
-    const Remote& r = *remotes.front();
-    if (!r.brand.empty()) out += "# brand: " + r.brand + "\n";
-    if (!r.model.empty()) out += "# model: " + r.model + "\n";
-    if (!r.notes.empty()) out += "# notes: " + r.notes + "\n";
-    for (const Button& b : r.buttons)
-        if (!writeButton(b, out, error)) return false;
+    if (r == nullptr) return true;
+    if (!r->brand.empty()) out += "# brand: " + r->brand + "\n";
+    if (!r->model.empty()) out += "# model: " + r->model + "\n";
+    if (!r->notes.empty()) out += "# notes: " + r->notes + "\n";
+    for (const Button& b : r->buttons)
+        if (!writeButton(b, unmodulated, out, error)) return false;
     return true;
+}
+
+}  // namespace
+
+bool writeFlipper(const std::vector<const Remote*>& remotes, std::string& out, FileError& error) {
+    return writeRemote(remotes.empty() ? nullptr : remotes.front(), false, out, error);
+}
+
+bool writeLibraryFile(const Remote& remote, std::string& out, FileError& error) {
+    return writeRemote(&remote, true, out, error);
 }
 
 }  // namespace kobc

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "code_file.h"
 #include "koblib_codes.h"
 #include "library_folder.h"
 #include "message.h"
@@ -109,17 +110,10 @@ Result readRemote(const std::string& path, const std::string& name, kobc_remotes
 // Writes remote index of remotes to path in one step.
 Result writeRemote(const std::string& dir, const std::string& path, const kobc_remotes* remotes,
                    std::size_t index) {
-    char message[512] = "";
-    std::size_t needed = 0;
-    int error = kobc_remotes_write(remotes, static_cast<long>(index), KOBC_FORMAT_FLIPPER, nullptr,
-                                   0, &needed, message, sizeof message);
-    if (error != KOBC_E_SPACE && error != KOBC_OK)
-        return failed(error, message[0] ? message : kobc_error_text(error));
-    std::string text(needed, '\0');
-    error = kobc_remotes_write(remotes, static_cast<long>(index), KOBC_FORMAT_FLIPPER, &text[0],
-                               text.size(), &needed, message, sizeof message);
-    if (error != KOBC_OK) return failed(error, message[0] ? message : kobc_error_text(error));
-    text.resize(std::strlen(text.c_str()));
+    std::string text;
+    FileError error;
+    if (!writeLibraryFile(remotes->remotes.at(index), text, error))
+        return failed(error.error, error.what);
     std::string why;
     if (!replaceFile(dir, path, text, why)) return failed(KOBC_E_IO, why);
     return {};

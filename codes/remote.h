@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "koblib_codes.h"
@@ -89,3 +92,12 @@ bool addReadButton(Remote& remote, Button button, std::size_t line, FileError& e
 bool checkReadRemotes(const std::vector<Remote>& remotes, FileError& error);
 
 }  // namespace kobc
+
+struct kobc_remotes {
+    std::vector<kobc::Remote> remotes;
+    // The codes kobc_remote_button lends out (button.raw), by remote and
+    // button; emptied by every change.
+    mutable std::map<std::pair<std::size_t, std::size_t>, std::unique_ptr<kobc_code>> codes;
+
+    void changed() { codes.clear(); }
+};

@@ -15,15 +15,6 @@
 #include "message.h"
 #include "remote.h"
 
-struct kobc_remotes {
-    std::vector<kobc::Remote> remotes;
-    // The codes kobc_remote_button lends out (button.raw), by remote and
-    // button; emptied by every change.
-    mutable std::map<std::pair<std::size_t, std::size_t>, std::unique_ptr<kobc_code>> codes;
-
-    void changed() { codes.clear(); }
-};
-
 namespace {
 
 using kobc::fail;

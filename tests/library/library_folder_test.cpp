@@ -174,6 +174,41 @@ TEST_F(LibraryFolder, ChangesReplaceTheFileWhole) {
     EXPECT_EQ(entries(), std::vector<std::string>({".lock", "tv.ir"}));  // no temporary left
 }
 
+// A Flipper cannot send a code without a carrier, but the library keeps
+// one: it reads back unmodulated, while a Flipper export still refuses it.
+TEST_F(LibraryFolder, KeepsUnmodulatedCodes) {
+    static kobc_code code;
+    code = kobc_code{};
+    const int timings[] = {900, -450, 900, -45000};
+    for (int t : timings)
+        code.durations[code.once_count++] = t;
+    for (long carrier : {0L, 36000L}) {
+        SCOPED_TRACE(carrier);
+        code.carrier_hz = carrier;
+        kobc_button b{};
+        b.name = "AUX";
+        b.kind = KOBC_BUTTON_RAW;
+        b.raw = &code;
+        ASSERT_EQ(kobc_library_put_button(dir.c_str(), "tv", &b, 1, message, sizeof message),
+                  KOBC_OK)
+            << message;
+        Loaded loaded;
+        load(loaded);
+        ASSERT_EQ(loaded.buttons("tv"), 1u) << message;
+        kobc_button got{};
+        ASSERT_EQ(kobc_remote_button(loaded.remotes, 0, 0, &got), KOBC_OK);
+        ASSERT_NE(got.raw, nullptr);
+        EXPECT_EQ(got.raw->carrier_hz, carrier);
+        EXPECT_EQ(std::vector<int>(got.raw->durations, got.raw->durations + got.raw->once_count),
+                  std::vector<int>(std::begin(timings), std::end(timings)));
+        size_t needed = 0;
+        EXPECT_EQ(kobc_remotes_write(loaded.remotes, 0, KOBC_FORMAT_FLIPPER, nullptr, 0, &needed,
+                                     message, sizeof message) == KOBC_E_UNSUPPORTED,
+                  carrier == 0)
+            << message;
+    }
+}
+
 TEST_F(LibraryFolder, ChangesAndTheirErrors) {
     ASSERT_EQ(put("tv", "POWER", 1), KOBC_OK) << message;
     ASSERT_EQ(put("tv", "MUTE", 9), KOBC_OK) << message;
