@@ -238,6 +238,21 @@ KOB_API int KOB_CALL kob_upgrade(const char* port, const char* hexPath,
 #define KOB_UPGRADE_VERIFY_FAILED (-7) /* reading a block back failed, or it differs */
 #define KOB_UPGRADE_LEAVE_FAILED (-8)  /* writing the leave command failed */
 
+/* Every result of kob_upgrade with the sentence a program shows for it:
+ * X(NAME, VALUE, TEXT) once per result. For example
+ *   #define CASE(name, value, text) case name: return text;
+ *   switch (result) { KOB_UPGRADE_RESULTS(CASE) } */
+#define KOB_UPGRADE_RESULTS(X)                                                             \
+    X(KOB_UPGRADE_OK, 0, "firmware written, verified and started")                         \
+    X(KOB_UPGRADE_PORT_FAILED, -1, "cannot open the port")                                 \
+    X(KOB_UPGRADE_QUERY_FAILED, -2, "cannot ask the bootloader for its block size")        \
+    X(KOB_UPGRADE_ANSWER_FAILED, -3, "the bootloader did not answer the block-size query") \
+    X(KOB_UPGRADE_NO_BLOCKS, -4, "the bootloader does not support block transfers")        \
+    X(KOB_UPGRADE_FILE_FAILED, -5, "the firmware file could not be read whole")            \
+    X(KOB_UPGRADE_WRITE_FAILED, -6, "writing a block failed")                              \
+    X(KOB_UPGRADE_VERIFY_FAILED, -7, "verifying a block failed: the flash differs")        \
+    X(KOB_UPGRADE_LEAVE_FAILED, -8, "the bootloader could not be told to start the firmware")
+
 /* 0 when a bootloader of the KOB-1's kind answers on port, else -1. */
 KOB_API int KOB_CALL kob_upgrade_is_kob(const char* port);
 

@@ -15,17 +15,18 @@ class LearnTimeout(KoblibTimeout):
     """A learning run produced no code in time (the run is stopped)."""
 
 
-# The results of kob_upgrade and what each means.
+# The results of kob_upgrade and what each means: KOB_UPGRADE_RESULTS of
+# koblib.h, word for word (a test compares them).
 UPGRADE_MESSAGES = {
-    0: "written, verified and started",
-    -1: "the port could not be opened",
-    -2: "the block-support query could not be written",
-    -3: "the answer to the block-support query could not be read",
-    -4: "the bootloader does not support block transfers (or its answer was unusable)",
-    -5: "the firmware file could not be opened or read whole",
+    0: "firmware written, verified and started",
+    -1: "cannot open the port",
+    -2: "cannot ask the bootloader for its block size",
+    -3: "the bootloader did not answer the block-size query",
+    -4: "the bootloader does not support block transfers",
+    -5: "the firmware file could not be read whole",
     -6: "writing a block failed",
-    -7: "reading a block back failed, or it differs from what was written",
-    -8: "the command to leave the bootloader could not be written",
+    -7: "verifying a block failed: the flash differs",
+    -8: "the bootloader could not be told to start the firmware",
 }
 
 

@@ -1,3 +1,6 @@
+import pathlib
+import re
+
 import pytest
 
 import koblib
@@ -37,4 +40,10 @@ def test_a_failing_progress_callback_does_not_stop_the_upgrade(bootloader, hex_d
 def test_probe_and_ports_without_a_bootloader(tmp_path):
     assert not koblib.probe(str(tmp_path / "no-port"))
     assert all(isinstance(name, str) and name for name in koblib.ports())
-    assert len(set(UPGRADE_MESSAGES.values())) == len(UPGRADE_MESSAGES)
+
+
+def test_the_result_texts_are_the_headers():
+    header = pathlib.Path(__file__).resolve().parents[2] / "include" / "koblib.h"
+    listed = re.findall(r'X\(KOB_UPGRADE_\w+, (-?\d+), "([^"]*)"\)', header.read_text())
+    assert len(listed) == 9
+    assert {int(value): text for value, text in listed} == UPGRADE_MESSAGES

@@ -57,24 +57,11 @@ void onUpgradeInterrupt(int) {
 
 const char* upgradeMessage(int result) {
     switch (result) {
-        case KOB_UPGRADE_OK:
-            return "firmware written, verified and started";
-        case KOB_UPGRADE_PORT_FAILED:
-            return "cannot open the port";
-        case KOB_UPGRADE_QUERY_FAILED:
-            return "cannot ask the bootloader for its block size";
-        case KOB_UPGRADE_ANSWER_FAILED:
-            return "the bootloader did not answer the block-size query";
-        case KOB_UPGRADE_NO_BLOCKS:
-            return "the bootloader does not support block transfers";
-        case KOB_UPGRADE_FILE_FAILED:
-            return "the firmware file could not be read whole";
-        case KOB_UPGRADE_WRITE_FAILED:
-            return "writing a block failed";
-        case KOB_UPGRADE_VERIFY_FAILED:
-            return "verifying a block failed: the flash differs";
-        case KOB_UPGRADE_LEAVE_FAILED:
-            return "the bootloader could not be told to start the firmware";
+#define KOB_RESULT_TEXT(name, value, text) \
+    case name:                             \
+        return text;
+        KOB_UPGRADE_RESULTS(KOB_RESULT_TEXT)
+#undef KOB_RESULT_TEXT
         default:
             return "unknown result";
     }
