@@ -11,6 +11,7 @@
 
 #include <lirc_driver.h>
 
+#include "device_lists.h"
 #include "koblib.h"
 #include "pulse_code.h"
 
@@ -108,9 +109,8 @@ int KOBBridge::close() {
 }
 
 void KOBBridge::adoptFirstListed() {
-    std::vector<char> list(kob_list(nullptr, 0));
-    if (list.empty() || kob_list(list.data(), list.size()) > list.size()) return;
-    const std::string first(list.data(), std::strcspn(list.data(), ","));
+    const std::vector<std::string> serials = kob::listedSerials();
+    const std::string first = serials.empty() ? std::string() : serials.front();
     std::lock_guard<std::mutex> guard(lock_);
     if (first.empty() || !wantedSerial().empty() || present_) return;
     current_ = first;

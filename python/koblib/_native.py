@@ -38,6 +38,17 @@ def encode(text: str) -> bytes:
     return text.encode(ENCODING, "surrogateescape")
 
 
+def listed(fill: Callable[[Optional[ctypes.Array], int], int]) -> list:
+    """The non-empty items of a comma-joined list export. fill(buffer, size)
+    stores the text and its zero when they fit in size bytes and returns the
+    bytes they take; asked again while the list grows between the calls."""
+    while True:
+        size = max(fill(None, 0), 1)
+        buffer = ctypes.create_string_buffer(size)
+        if fill(buffer, size) <= size:
+            return [item for item in decode(buffer.value).split(",") if item]
+
+
 def decode(raw: Optional[bytes]) -> str:
     return raw.decode(ENCODING, "surrogateescape") if raw else ""
 

@@ -214,12 +214,7 @@ class KOB:
     def devices(self) -> List[Tuple[str, int]]:
         """(serial, version) of every attached device, by serial."""
         self._open_check()
-        while True:
-            size = self._dll.kob_list(None, 0)
-            buffer = ctypes.create_string_buffer(size)
-            if self._dll.kob_list(buffer, size) <= size:
-                break
-        serials = [s for s in _native.decode(buffer.value).split(",") if s]
+        serials = _native.listed(self._dll.kob_list)
         return [(s, self._dll.kob_version(_native.encode(s))) for s in serials]
 
     def wait_for_device(self, timeout: Optional[float] = None) -> Optional[str]:

@@ -3,7 +3,6 @@ caller's thread."""
 
 from __future__ import annotations
 
-import ctypes
 import os
 from typing import Callable, List, Optional, Union
 
@@ -16,12 +15,8 @@ Progress = Callable[[int, int], None]
 def ports() -> List[str]:
     """The serial ports present (names the upgrade calls accept)."""
     dll = _native.load_any().dll
-    while True:
-        length = dll.kob_upgrade_list_comports(None, 0)
-        out = ctypes.create_string_buffer(length + 1)
-        if dll.kob_upgrade_list_comports(out, len(out)) <= length:
-            return [name for name in _native.decode(out.value).split(",") if name]
-        # A port appeared between the two calls: ask again.
+    # The export counts the text without its zero.
+    return _native.listed(lambda out, size: dll.kob_upgrade_list_comports(out, size) + 1)
 
 
 def probe(port: str) -> bool:

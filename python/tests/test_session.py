@@ -189,3 +189,20 @@ def test_close_while_events_stream_ends_the_callbacks():
     assert kob._native.calls == calls
     kob.close()
     kob.sim.detach(serial)
+
+
+def test_a_list_that_grows_between_size_and_text_is_asked_for_again():
+    from koblib import _native
+
+    calls = []
+
+    def fill(buffer, size):
+        text = b"A,B" if not calls else b"A,B,CC"  # a device arrives after the first size
+        calls.append(size)
+        if buffer is not None and len(text) + 1 <= size:
+            buffer.value = text
+        return len(text) + 1
+
+    assert _native.listed(fill) == ["A", "B", "CC"]
+    assert calls == [0, 4, 0, 7]
+    assert _native.listed(lambda buffer, size: 1) == []

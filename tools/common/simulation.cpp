@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "device_lists.h"
 #include "ir_code.h"
 #include "koblib_sim.h"
 
@@ -60,10 +61,7 @@ constexpr std::chrono::seconds kOpenWait(10);
 
 // The devices the library has open.
 int openDevices() {
-    std::string list(kob_list(nullptr, 0), '\0');
-    if (kob_list(&list[0], static_cast<unsigned int>(list.size())) > list.size()) return 0;
-    list.resize(list.size() - 1);
-    return list.empty() ? 0 : 1 + static_cast<int>(std::count(list.begin(), list.end(), ','));
+    return static_cast<int>(listedSerials().size());
 }
 
 // One line of --sim-control: "attach SERIAL", "detach SERIAL",

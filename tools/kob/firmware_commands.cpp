@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "console.h"
+#include "device_lists.h"
 #include "ir_code.h"
 #include "koblib.h"
 #include "number_checks.h"
@@ -30,15 +31,7 @@ namespace kob {
 namespace {
 
 std::vector<std::string> portNames(Simulation& sim) {
-    std::string text;
-    // Again when a port appeared between asking for the length and the text.
-    for (unsigned int length = 0;; text.clear()) {
-        length = kob_upgrade_list_comports(nullptr, 0);
-        text.assign(length + 1, '\0');
-        if (kob_upgrade_list_comports(&text[0], length + 1) <= length) break;
-    }
-    text.resize(std::strlen(text.c_str()));  // a shorter list leaves zeros behind
-    auto ports = splitList(text);
+    auto ports = listedPorts();
     for (auto& extra : sim.extraPorts())
         ports.push_back(extra);
     return ports;

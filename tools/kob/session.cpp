@@ -3,6 +3,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "device_lists.h"
 #include "ir_code.h"
 #include "koblib.h"
 #include "simulation.h"
@@ -13,14 +14,6 @@ std::atomic<bool> interrupted{false};
 
 Clock::time_point after(double seconds) {
     return Clock::now() + std::chrono::microseconds(static_cast<long long>(seconds * 1e6));
-}
-
-std::vector<std::string> splitList(const std::string& text) {
-    std::vector<std::string> parts;
-    std::stringstream in(text);
-    for (std::string part; std::getline(in, part, ',');)
-        if (!part.empty()) parts.push_back(part);
-    return parts;
 }
 
 std::string seconds(double s) {
@@ -39,17 +32,6 @@ std::string joined(const std::vector<std::string>& serials) {
 }
 
 }  // namespace
-
-std::vector<std::string> deviceSerials() {
-    // Again when a device arrived between asking for the size and the text.
-    for (;;) {
-        const unsigned int size = kob_list(nullptr, 0);
-        std::string text(size, '\0');
-        if (kob_list(&text[0], size) > size) continue;
-        text.resize(std::strlen(text.c_str()));
-        return splitList(text);
-    }
-}
 
 Session::Session(Simulation& sim) : sim_(sim) {
     sim_.prepare();
@@ -83,14 +65,14 @@ std::vector<std::string> Session::devices(double waitSeconds) {
     for (Event event; !interrupted;) {
         const auto now = Clock::now();
         if (now >= deadline) break;
-        if (!deviceSerials().empty() && now - quietFrom >= std::chrono::milliseconds(150)) break;
+        if (!listedSerials().empty() && now - quietFrom >= std::chrono::milliseconds(150)) break;
         const auto until = std::min(deadline, now + std::chrono::milliseconds(50));
         if (!EventQueue::instance().pop(event, until)) continue;
         if (event.kind == Event::kStatus && event.values[0] == 0) quietFrom = Clock::now();
         held_.push_back(std::move(event));
     }
     if (interrupted) throw Interrupted("stopped while waiting for devices");
-    return deviceSerials();
+    return listedSerials();
 }
 
 std::vector<std::string> Session::targets(const std::string& serial, double waitSeconds) {

@@ -41,13 +41,6 @@ Clock::time_point after(double seconds);
 // "1.5 s".
 std::string seconds(double s);
 
-// The non-empty items of a comma-separated list (as kob_list and the port
-// list give them).
-std::vector<std::string> splitList(const std::string& text);
-
-// The serials the library lists now.
-std::vector<std::string> deviceSerials();
-
 // One event line as listen prints it (text or JSON) on the tool's output.
 void printDeviceEvent(const Event& e, bool json);
 
