@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -75,6 +76,8 @@ int KOBBridge::init() {
         present_ = false;
         open_ = true;
         openedAt_ = std::chrono::steady_clock::now();
+        lastArrival_ = openedAt_;
+        settled_ = false;
     }
     drv.fd = fds[0];
     // Arrivals may be reported before kob_open returns: no lock held here.
@@ -119,6 +122,25 @@ void KOBBridge::adoptFirstListed() {
     changed_.notify_all();
 }
 
+void KOBBridge::settle(std::unique_lock<std::mutex>& guard) {
+    const auto bound = openedAt_ + kFirstScanWait;
+    for (auto now = std::chrono::steady_clock::now(); open_ && now < bound;
+         now = std::chrono::steady_clock::now()) {
+        if (present_ && now - lastArrival_ >= kob::kDevicesSettle) break;
+        changed_.wait_until(guard,
+                            present_ ? std::min(bound, lastArrival_ + kob::kDevicesSettle) : bound);
+    }
+    settled_ = true;
+    if (!open_ || !present_ || !wantedSerial().empty()) return;
+    guard.unlock();  // the library is asked without lock_, as its callbacks take it
+    const std::vector<std::string> serials = kob::listedSerials();
+    guard.lock();
+    if (serials.empty() || !open_ || !wantedSerial().empty() || current_ == serials.front()) return;
+    current_ = serials.front();
+    present_ = true;
+    log_notice("kob: using KOB %s", current_.c_str());
+}
+
 void KOBBridge::onStatus(const char* serial, unsigned char code, const char* text) {
     KOBBridge& self = instance();
     bool lost = false;
@@ -127,6 +149,7 @@ void KOBBridge::onStatus(const char* serial, unsigned char code, const char* tex
         const bool quiet = !self.open_;  // every device leaves while closing
         if (code == 0) {
             log_notice("kob: KOB arrived: %s", serial);
+            self.lastArrival_ = std::chrono::steady_clock::now();
             const bool wanted = self.wantedSerial().empty()
                                     ? !self.present_ || self.current_ == serial
                                     : self.current_ == serial;
@@ -226,6 +249,7 @@ int KOBBridge::send(ir_remote* remote, ir_ncode* code) {
     const std::uint64_t airMicroseconds = pulsesMicroseconds + gap;
 
     std::unique_lock<std::mutex> guard(lock_);
+    if (!settled_) settle(guard);
     changed_.wait_until(guard, openedAt_ + kFirstScanWait, [&] { return present_ || !open_; });
     if (!open_ || !present_) {
         log_error("kob: cannot send: KOB %s is not attached",

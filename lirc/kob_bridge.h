@@ -50,6 +50,11 @@ class KOBBridge {
     // Takes the first listed device when no serial is asked for and none
     // is in use. Called without lock_ held.
     void adoptFirstListed();
+    // Before the first send: waits (lock_ held) until a device is there and
+    // none has arrived for kDevicesSettle, at most kFirstScanWait after
+    // init; then, when no serial is asked for, uses the first listed, the
+    // same device whatever order they arrived in.
+    void settle(std::unique_lock<std::mutex>& guard);
     // Waits (lock_ held) for the "IR Sent" of the last code, when send
     // returned before it came; false, logged, when it did not come.
     bool awaitLastCode(std::unique_lock<std::mutex>& guard);
@@ -61,6 +66,8 @@ class KOBBridge {
     bool present_ = false;      // current_ is attached
     bool open_ = false;         // between init and deinit
     std::chrono::steady_clock::time_point openedAt_;
+    std::chrono::steady_clock::time_point lastArrival_;
+    bool settled_ = false;           // settle has chosen the device
     unsigned char emitters_ = 0x01;  // emitter 1, as kob and the Python package
     std::uint64_t sentCount_ = 0;    // "IR Sent" reports of current_
     unsigned char sentStatus_ = 0;

@@ -610,6 +610,17 @@ def case_serial(s):
         check(Outputs(s, ctl).poll() == [], "%s sent nothing" % SERIAL)
         wait_for("irw prints KEY_2", lambda: irw_saw(irw, r" 00 KEY_2 koblib_nec$"))
         check(not irw_saw(irw, "KEY_1"), "what %s heard was not decoded" % SERIAL)
+    # None named: of the devices there at the first send, the first by
+    # serial, whatever order they arrived in.
+    first = "SIM-0000"
+    sock, ctl, log = s.lircd("lircd3")
+    irw_on(s, sock, log)
+    wait_for("%s in use" % SERIAL, lambda: log_has(log, "using KOB " + SERIAL))
+    control(ctl, "attach " + first)
+    wait_for("%s arrived" % first, lambda: log_has(log, "KOB arrived: " + first))
+    irsend(sock, "SEND_ONCE", NEC["name"], "KEY_1")
+    check_code(Outputs(s, ctl, first).next_code(), NEC, "KEY_1")
+    check(Outputs(s, ctl).poll() == [], "%s, arrived first, sent nothing" % SERIAL)
 
 
 def case_written(s):

@@ -68,6 +68,11 @@ def _to_event(slot: int, args: tuple) -> Event:
     return Buttons(serial, (args[1], args[2], args[3], args[4]))
 
 
+# Devices count as found once one is there and none has arrived for this
+# long (seconds): the rule of every KOBLIB client.
+SETTLE = 0.15
+
+
 class _Deadline:
     def __init__(self, timeout: Optional[float]) -> None:
         self.end = None if timeout is None else time.monotonic() + timeout
@@ -219,22 +224,26 @@ class KOB:
 
     def wait_for_device(self, timeout: Optional[float] = None) -> Optional[str]:
         """The serial of an attached device, waiting up to timeout seconds
-        for one to arrive; None when none does."""
+        for one to arrive; None when none does. As every KOBLIB client does,
+        it waits until arrivals have settled (none for SETTLE seconds), so
+        that of several devices it is always the first by serial."""
         self._open_check()
         watcher = self._watch()
+        deadline = _Deadline(timeout)
+
+        def is_arrival(event: Event) -> bool:
+            return isinstance(event, Arrived)
+
         try:
-            present = self.devices()
-            if present:
-                return present[0][0]
-            arrived: List[str] = []
-
-            def is_arrival(event: Event) -> bool:
-                if isinstance(event, Arrived):
-                    arrived.append(event.serial)
-                return bool(arrived)
-
-            self._await(watcher, _Deadline(timeout), is_arrival)
-            return arrived[0] if arrived else None
+            while True:
+                present = self.devices()
+                left = deadline.left()
+                wait = deadline if not present else _Deadline(
+                    SETTLE if left is None else min(SETTLE, left))
+                if not self._await(watcher, wait, is_arrival):
+                    if not present and not self._closed:
+                        present = self.devices()
+                    return present[0][0] if present else None
         finally:
             self._unwatch(watcher)
 

@@ -1,8 +1,10 @@
 // The lists KOBLIB gives as comma-joined text (the attached devices'
 // serials, the serial ports), for every tool: the text is asked for again
-// while it grows between asking for its size and filling it.
+// while it grows between asking for its size and filling it. And the one
+// rule by which every tool waits for devices.
 #pragma once
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,6 +12,11 @@
 #include "koblib.h"
 
 namespace kob {
+
+// Devices count as found once one is there and none has arrived for this
+// long; a tool waits for that, at most for its own bound, and then takes
+// the devices listed (the first by serial where it uses one).
+constexpr std::chrono::milliseconds kDevicesSettle(150);
 
 // The non-empty items of a comma-separated list.
 inline std::vector<std::string> splitList(const std::string& text) {

@@ -65,7 +65,7 @@ std::vector<std::string> Session::devices(double waitSeconds) {
     for (Event event; !interrupted;) {
         const auto now = Clock::now();
         if (now >= deadline) break;
-        if (!listedSerials().empty() && now - quietFrom >= std::chrono::milliseconds(150)) break;
+        if (!listedSerials().empty() && now - quietFrom >= kDevicesSettle) break;
         const auto until = std::min(deadline, now + std::chrono::milliseconds(50));
         if (!EventQueue::instance().pop(event, until)) continue;
         if (event.kind == Event::kStatus && event.values[0] == 0) quietFrom = Clock::now();
