@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "code_library.h"
 #include "frame_report.h"
 #include "koblib.h"
 #include "mqtt_link.h"
@@ -76,6 +77,7 @@ Bridge::~Bridge() {
 void Bridge::start() {
     if (instance_ != nullptr) throw std::runtime_error("one bridge per process");
     instance_ = this;
+    loadButtons();
     link_->start();
     if (kob_open_ex(&Bridge::statusCallback, &Bridge::irSentCallback, &Bridge::irReceivedCallback,
                     &Bridge::learnCallback, &Bridge::digitalIOCallback, &Bridge::modulationCallback,
@@ -292,7 +294,8 @@ void Bridge::frameReceived(const std::string& serial, const unsigned* words, uns
         auto it = devices_.find(serial);
         if (it != devices_.end()) carrier = it->second.carrierHz;
     }
-    const nlohmann::json message = frameMessage(words, count, carrier, now());
+    const auto library = buttons();
+    const nlohmann::json message = frameMessage(words, count, carrier, now(), library.get());
     if (message.is_null()) return;
     publishJson(base_ + "/" + serial + "/received", message, 0, false);
 }
@@ -507,6 +510,27 @@ void Bridge::learned(const std::string& serial, const std::string& code) {
                  {"decoded", codeDecode(code)},
                  {"time", now()}},
                 1, false);
+}
+
+void Bridge::loadButtons() {
+    if (config_.library.empty()) return;
+    std::shared_ptr<const kob::ButtonMatcher> matcher;
+    try {
+        const auto library = kob::loadLibrary(config_.library);
+        for (const auto& problem : library->problems)
+            logLine("library: " + problem + " (its buttons are left out)");
+        matcher = std::make_shared<const kob::ButtonMatcher>(library->remotes);
+    } catch (const std::exception& e) {
+        logLine("the library " + config_.library + " cannot be read: " + e.what());
+        return;
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    buttons_ = std::move(matcher);
+}
+
+std::shared_ptr<const kob::ButtonMatcher> Bridge::buttons() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return buttons_;
 }
 
 // ---- publishing --------------------------------------------------------

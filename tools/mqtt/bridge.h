@@ -19,6 +19,10 @@
 #include "bridge_config.h"
 #include "discovery.h"
 
+namespace kob {
+class ButtonMatcher;
+}
+
 namespace kobmqtt {
 
 class MqttLink;
@@ -93,6 +97,11 @@ class Bridge {
     void learned(const std::string& serial, const std::string& code);
     void endLearnWatch();
 
+    // Reads the library folder again: the buttons received frames are
+    // matched against and discovery offers.
+    void loadButtons();
+    std::shared_ptr<const kob::ButtonMatcher> buttons();
+
     void publishDevices();
     void publishDiscovery(const std::string& serial, unsigned version);
     void clearDiscovery(const std::string& serial);
@@ -112,6 +121,7 @@ class Bridge {
     std::mutex lock_;
     std::map<std::string, Device> devices_;
     bool open_ = false;
+    std::shared_ptr<const kob::ButtonMatcher> buttons_;  // null without --library
     bool closing_ = false;
 
     // One learning run at a time (the library has one learner); a watch

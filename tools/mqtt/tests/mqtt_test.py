@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """kob-mqtt-sim against a real Mosquitto broker that this test starts.
 
-Usage: mqtt_test.py KOB_MQTT_SIM
+Usage: mqtt_test.py KOB_MQTT_SIM KOB_SIM
 
 The broker listens on 127.0.0.1 at free ports: a plain listener and a TLS
 listener (CA and server certificate made here with openssl), both with a
@@ -222,7 +222,7 @@ def publish(broker, topic, payload, qos=1, retain=False):
 
 class Bridge:
     def __init__(self, program, broker, node, extra=(), env_password=True, port=None,
-                 expect_connect=True, control=False):
+                 expect_connect=True, control=False, library=None):
         self.node = node
         self.log = tempfile.NamedTemporaryFile(prefix="bridge-%s-" % node, suffix=".log",
                                                dir=LOG_DIR, delete=False)
@@ -230,6 +230,10 @@ class Bridge:
         env.pop("KOB_MQTT_PASSWORD", None)
         if env_password:
             env["KOB_MQTT_PASSWORD"] = PASSWORD
+        if library:
+            # --sim-remote REMOTE/BUTTON reads the same folder.
+            env["KOB_LIBRARY"] = library
+            extra = list(extra) + ["--library", library]
         args = [program, "--host", "127.0.0.1", "--port", str(port or broker.port), "--node",
                 node, "--username", USER] + list(extra)
         if control:
@@ -469,6 +473,12 @@ protocol: NEC
 address: 04 00 00 00
 command: 08 00 00 00
 #
+name: SUB
+type: parsed
+protocol: NECext
+address: 04 05 00 00
+command: 08 F7 00 00
+#
 name: MUTE
 type: raw
 frequency: 38000
@@ -477,13 +487,18 @@ data: 9000 4500 560 560 560 1690 560 40000
 """
 
 
-def check_named_buttons(program, broker):
-    """Sends by remote and button from the library folder; unknown names refused."""
+def library_folder(text=LIBRARY_TV):
     library = tempfile.mkdtemp(prefix="library-", dir=LOG_DIR)
     with open(os.path.join(library, "tv.ir"), "w") as f:
-        f.write(LIBRARY_TV)
+        f.write(text)
+    return library
+
+
+def check_named_buttons(program, broker):
+    """Sends by remote and button from the library folder; unknown names refused."""
+    library = library_folder()
     sub = Subscriber(broker, ["kob/nb/#"])
-    bridge = Bridge(program, broker, "nb", ["--no-discovery", "--library", library])
+    bridge = Bridge(program, broker, "nb", ["--no-discovery"], library=library)
     cases = [
         # (remote, button, status of the result or None, what the loopback frame or error shows)
         ("tv", "POWER", "sent", lambda f: any(d["protocol"] == "NEC1" and d["device"] == 4 and
@@ -509,6 +524,33 @@ def check_named_buttons(program, broker):
         print("  %s/%s: sent, heard back" % (remote, button))
     assert bridge.stop() == 0, bridge.text()
     sub.stop()
+
+
+def check_received_buttons(program, broker):
+    """A frame equal to a library button names it in "button"; other frames null."""
+    library = library_folder()
+    cases = [
+        # (--sim-remote, the button its first frame is)
+        ("tv/POWER", "tv/POWER"),
+        ("nec:4:5:8", "tv/SUB"),  # the subdevice tells it from POWER
+        ("tv/MUTE", "tv/MUTE"),
+        ("nec:4:9", None),
+        ("nec:4:6:8", None),
+    ]
+    for remote, want in cases:
+        sub = Subscriber(broker, ["kob/rb/#"])
+        bridge = Bridge(program, broker, "rb", ["--sim-remote", remote, "--no-discovery"],
+                        library=library)
+        topic = "kob/rb/SIM-0001/received"
+        sub.wait(lambda t, r, p: t == topic, "frames of " + remote, count=3)
+        bridge.stop()
+        frames = sub.json(topic)
+        first = [f for f in frames if not f["repeat"]]
+        assert first and all(f["button"] == want for f in first), (remote, frames)
+        # A repeat frame without the code's fields is no button.
+        assert all(f["button"] in (None, want) for f in frames), (remote, frames)
+        sub.stop()
+        print("  %-10s -> button %s" % (remote, want))
 
 
 def bad_payloads(max_age):
@@ -832,10 +874,10 @@ def check_refusals(program, broker, pki, folder):
 
 
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) != 3:
         print(__doc__)
         return 2
-    program = sys.argv[1]
+    program, kob_sim = sys.argv[1:]
     missing = [t for t in ("mosquitto", "mosquitto_sub", "mosquitto_pub", "mosquitto_passwd",
                            "openssl") if shutil.which(t) is None and
                not os.path.exists("/usr/sbin/" + t)]
@@ -858,6 +900,7 @@ def main():
             ("sends", lambda: check_sends(program, broker)),
             ("sent results", lambda: check_sent_results(program, broker)),
             ("named buttons", lambda: check_named_buttons(program, broker)),
+            ("received buttons", lambda: check_received_buttons(program, broker)),
             ("learn", lambda: check_learn(program, broker)),
             ("bad payloads", lambda: check_bad_payloads(program, broker)),
             ("discovery", lambda: check_discovery(program, broker)),
