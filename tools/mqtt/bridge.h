@@ -54,6 +54,13 @@ class Bridge {
         double airSeconds = 0;
         Clock::time_point deadline{};
     };
+    // Where the learned code goes: a button of the library ("" remote:
+    // only published), replacing one of that name when force.
+    struct LearnTarget {
+        std::string remote, button;
+        bool force = false;
+        std::string topic, payload;  // the command, for its error
+    };
     struct Device {
         unsigned version = 0;
         long carrierHz = 0;  // the last carrier measured, 0 none
@@ -95,6 +102,12 @@ class Bridge {
     void handleLearn(const std::string& topic, const std::string& payload,
                      const std::string& serial);
     void learned(const std::string& serial, const std::string& code);
+    // The button a learn request names, checked against the library
+    // (empty remote when it names none); CommandError saying what is wrong.
+    LearnTarget learnTarget(const nlohmann::json& request) const;
+    // Stores a learned code as target's button; the fields of the
+    // "learned" message that say where, or CommandError.
+    nlohmann::json storeLearned(const LearnTarget& target, const std::string& code);
     void endLearnWatch();
 
     // Reads the library folder again: the buttons received frames are
@@ -128,6 +141,7 @@ class Bridge {
     // thread ends it at its time-out.
     std::string learning_;  // the serial, "" when none
     nlohmann::json learnId_;
+    LearnTarget learnTarget_;
     std::condition_variable learnChanged_;
     std::thread learnWatch_;
 

@@ -334,28 +334,33 @@ def check_received_frames(program, broker):
           (len(frames), sorted({d["protocol"] for f in frames for d in f["decoded"]})))
 
 
-def check_learn(program, broker):
-    """Learning a held remote: the code and its decode on .../learned; refusals."""
-    sub = Subscriber(broker, ["kob/ln/#"])
-    bridge = Bridge(program, broker, "ln", ["--sim-remote", "nec:7:9", "--no-discovery"])
-    cases = [
-        # (payload, the status on .../learned or None, a word of the error or None)
-        ({"remote": "tv", "button": "power"}, None, "remotes library"),
-        ({"timeout": "soon"}, None, "timeout"),
-        ({"timeout": 0}, None, "timeout"),
-        ({"timeout": 60, "id": "l1"}, "learned", None),
-    ]
-    for n, (payload, status, word) in enumerate(cases):
-        errors = len(sub.all(lambda t, r, p: t == "kob/ln/error"))
-        publish(broker, "kob/ln/SIM-0001/learn", json.dumps(payload))
-        if word:
-            found = sub.wait(lambda t, r, p: t == "kob/ln/error", "error of learn %d" % n,
-                             count=errors + 1)
-            assert word in json.loads(found[-1][2])["error"], found[-1]
+def learn_cases(broker, sub, node, cases):
+    """Publishes each learn; an error must hold its word, a result pass its check."""
+    results = []
+    for n, (payload, status, check) in enumerate(cases):
+        errors = len(sub.all(lambda t, r, p: t == "kob/%s/error" % node))
+        learned = len(sub.json("kob/%s/SIM-0001/learned" % node))
+        publish(broker, "kob/%s/SIM-0001/learn" % node, json.dumps(payload))
+        if status is None:
+            found = sub.wait(lambda t, r, p: t == "kob/%s/error" % node,
+                             "error of learn %s" % payload, count=errors + 1)
+            error = json.loads(found[-1][2])["error"]
+            assert check in error, (payload, error)
+            print("  %-50s -> %s" % (json.dumps(payload), error))
             continue
-        sub.wait(lambda t, r, p: t == "kob/ln/SIM-0001/learned", "learned code", bound=90)
-        result = sub.json("kob/ln/SIM-0001/learned")[-1]
+        sub.wait(lambda t, r, p: t == "kob/%s/SIM-0001/learned" % node, "learned code",
+                 bound=90, count=learned + 1)
+        result = sub.json("kob/%s/SIM-0001/learned" % node)[-1]
         assert result["status"] == status and result["id"] == payload["id"], result
+        check(result)
+        results.append(result)
+    return results
+
+
+def check_learn(program, broker, kob_sim):
+    """Learning a held remote: the code and its decode on .../learned, stored as a button of
+    the library when one is named; refusals."""
+    def decoded_7_9(result):
         once = result["decoded"]["once"] + result["decoded"]["repeat"]
         # The learner keeps what the held button sends most: a frame with
         # its fields or the protocol's repeat frame.
@@ -363,10 +368,62 @@ def check_learn(program, broker):
                                                                  d["function"] == 9))
                    for d in once), result
         assert ccf_durations(result["ccf"]), result
-        print("learned: %s -> %s" % (result["ccf"][:40], once[0]))
+        assert "file" not in result, result
+
+    sub = Subscriber(broker, ["kob/ln/#"])
+    bridge = Bridge(program, broker, "ln", ["--sim-remote", "nec:7:9", "--no-discovery"])
+    learn_cases(broker, sub, "ln", [
+        # (payload, the status on .../learned or None, a word of the error or a check)
+        ({"remote": "tv", "button": "power"}, None, "--library"),
+        ({"timeout": "soon"}, None, "timeout"),
+        ({"timeout": 0}, None, "timeout"),
+        ({"timeout": 60, "id": "l1"}, "learned", decoded_7_9),
+    ])
     assert len(sub.json("kob/ln/SIM-0001/learned")) == 1
     assert bridge.stop() == 0
     sub.stop()
+
+    library = library_folder()
+
+    def listed():
+        out = run([kob_sim, "--library", library, "remote", "list", "tv", "--json"]).stdout
+        return {b["name"]: b for b in json.loads(out)["buttons"]}
+
+    def stored(result):
+        assert result["remote"] == "tv" and result["button"] == "NEW", result
+        assert result["kind"] == "protocol" and result["code"] == "nec1:7:9", result
+        assert result["file"] == os.path.join(library, "tv.ir"), result
+        button = listed()["NEW"]
+        assert (button["protocol"], button["device"], button["function"]) == ("NEC1", 7, 9), \
+            button
+
+    sub = Subscriber(broker, ["kob/ls/#"])
+    # NEC2 sends its whole frame while held: the code learned is NEC1's.
+    bridge = Bridge(program, broker, "ls", ["--sim-remote", "nec2:7:9", "--no-discovery"],
+                    library=library)
+    before = listed()
+    learn_cases(broker, sub, "ls", [
+        ({"remote": "tv", "button": "POWER"}, None, "exists"),
+        ({"remote": "tv/x", "button": "NEW"}, None, "remote name"),
+        ({"remote": "tv", "button": ""}, None, "name"),
+        ({"remote": "tv", "button": 5}, None, "names"),
+        ({"remote": "tv", "button": "NEW", "force": "yes"}, None, "force"),
+    ])
+    assert listed() == before, listed()
+    learn_cases(broker, sub, "ls", [
+        ({"remote": "tv", "button": "NEW", "id": "s1", "timeout": 60}, "learned", stored),
+        # Once stored, a second learn without force is refused; with it, replaces.
+        ({"remote": "tv", "button": "NEW", "id": "s2"}, None, "exists"),
+        ({"remote": "tv", "button": "NEW", "id": "s3", "force": True}, "learned", stored),
+    ])
+    assert sorted(listed()) == sorted(list(before) + ["NEW"]), listed()
+    # The bridge reads the library again: the held remote is now that button.
+    seen = len(sub.messages)
+    sub.wait(lambda t, r, p: t == "kob/ls/SIM-0001/received" and json.loads(p)["button"] ==
+             "tv/NEW", "a frame of tv/NEW", since=seen)
+    assert bridge.stop() == 0
+    sub.stop()
+    print("  stored: tv/NEW %s" % listed()["NEW"]["code"])
 
 
 def check_sends(program, broker):
@@ -901,7 +958,7 @@ def main():
             ("sent results", lambda: check_sent_results(program, broker)),
             ("named buttons", lambda: check_named_buttons(program, broker)),
             ("received buttons", lambda: check_received_buttons(program, broker)),
-            ("learn", lambda: check_learn(program, broker)),
+            ("learn", lambda: check_learn(program, broker, kob_sim)),
             ("bad payloads", lambda: check_bad_payloads(program, broker)),
             ("discovery", lambda: check_discovery(program, broker)),
             ("discovery removal", lambda: check_discovery_removal(program, broker)),
