@@ -315,6 +315,7 @@ void Bridge::onConnected() {
         // The retained configurations of this node: those of devices not
         // here go after the grace.
         link_->subscribe(config_.discoveryPrefix + "/device/+/config", 1);
+        link_->subscribe(config_.discoveryPrefix + "/button/+/config", 1);
     }
     link_->publish(base_ + "/status", "online", 1, true);
     std::vector<std::pair<std::string, const char*>> statuses;
@@ -334,6 +335,13 @@ void Bridge::onConnected() {
 void Bridge::onMessage(const std::string& topic, const std::string& payload) {
     if (config_.discovery && topic == config_.discoveryPrefix + "/status") {
         if (payload == "online") publishAllDiscovery();
+        return;
+    }
+    if (config_.discovery && topic.compare(0, config_.discoveryPrefix.size() + 8,
+                                           config_.discoveryPrefix + "/button/") == 0) {
+        const std::string serial =
+            payload.empty() ? std::string() : buttonConfigSerial(names_, topic, payload);
+        if (!serial.empty()) retainedButton(serial, topic);
         return;
     }
     if (config_.discovery && topic.compare(0, config_.discoveryPrefix.size() + 8,
@@ -634,12 +642,70 @@ void Bridge::publishDevices() {
 
 void Bridge::publishDiscovery(const std::string& serial, unsigned version) {
     if (!config_.discovery) return;
-    publishJson(discoveryTopic(names_, serial), discoveryConfig(names_, serial, version), 1, true);
+    std::lock_guard<std::mutex> publishing(discoveryLock_);
+    const auto library = buttons();
+    std::vector<std::string> eventTypes;
+    std::map<std::string, nlohmann::json> configs;
+    if (library)
+        for (const auto& b : library->buttons()) {
+            eventTypes.push_back(b.remote + "/" + b.button);
+            configs[buttonTopic(names_, serial, b.remote, b.button)] =
+                buttonConfig(names_, serial, b.remote, b.button);
+        }
+    publishJson(discoveryTopic(names_, serial),
+                discoveryConfig(names_, serial, version, eventTypes), 1, true);
+    std::vector<std::string> stale;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto& known = buttonTopics_[serial];
+        for (const auto& topic : known)
+            if (!configs.count(topic)) stale.push_back(topic);
+        known.clear();
+        for (const auto& c : configs)
+            known.insert(c.first);
+    }
+    for (const auto& c : configs)
+        publishJson(c.first, c.second, 1, true);
+    for (const auto& topic : stale)
+        link_->publish(topic, "", 1, true);
 }
 
 void Bridge::clearDiscovery(const std::string& serial) {
     if (!config_.discovery) return;
+    std::lock_guard<std::mutex> publishing(discoveryLock_);
     link_->publish(discoveryTopic(names_, serial), "", 1, true);
+    std::set<std::string> topics;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = buttonTopics_.find(serial);
+        if (it != buttonTopics_.end()) {
+            topics.swap(it->second);
+            buttonTopics_.erase(it);
+        }
+    }
+    for (const auto& topic : topics)
+        link_->publish(topic, "", 1, true);
+}
+
+void Bridge::retainedButton(const std::string& serial, const std::string& topic) {
+    std::lock_guard<std::mutex> publishing(discoveryLock_);
+    bool wanted = false;
+    if (const auto library = buttons())
+        for (const auto& b : library->buttons())
+            wanted = wanted || buttonTopic(names_, serial, b.remote, b.button) == topic;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!devices_.count(serial)) {
+            // It goes with its device, or stays when the device comes back
+            // and the button is still in the library.
+            buttonTopics_[serial].insert(topic);
+            return;
+        }
+        if (wanted) return;
+        buttonTopics_[serial].erase(topic);
+    }
+    logLine("a button of device " + serial + " is no longer in the library: its entity is removed");
+    link_->publish(topic, "", 1, true);
 }
 
 void Bridge::publishDeviceStatus(const std::string& serial, const char* status) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -118,6 +119,10 @@ class Bridge {
     void publishDevices();
     void publishDiscovery(const std::string& serial, unsigned version);
     void clearDiscovery(const std::string& serial);
+    // A retained button configuration of this node read back: one of a
+    // button no longer in the library goes (at once when its device is
+    // here, else with its device).
+    void retainedButton(const std::string& serial, const std::string& topic);
     void publishAllDiscovery();
     void publishError(const std::string& topic, const std::string& payload,
                       const std::string& what);
@@ -144,6 +149,11 @@ class Bridge {
     LearnTarget learnTarget_;
     std::condition_variable learnChanged_;
     std::thread learnWatch_;
+
+    // The button configurations each device has on the broker; one
+    // publisher of discovery at a time (taken before lock_).
+    std::map<std::string, std::set<std::string>> buttonTopics_;
+    std::mutex discoveryLock_;
 
     // Devices away, and when their discovery goes.
     std::map<std::string, Clock::time_point> gone_;

@@ -397,10 +397,9 @@ def check_learn(program, broker, kob_sim):
         assert (button["protocol"], button["device"], button["function"]) == ("NEC1", 7, 9), \
             button
 
-    sub = Subscriber(broker, ["kob/ls/#"])
+    sub = Subscriber(broker, ["kob/ls/#", "homeassistant/button/#"])
     # NEC2 sends its whole frame while held: the code learned is NEC1's.
-    bridge = Bridge(program, broker, "ls", ["--sim-remote", "nec2:7:9", "--no-discovery"],
-                    library=library)
+    bridge = Bridge(program, broker, "ls", ["--sim-remote", "nec2:7:9"], library=library)
     before = listed()
     learn_cases(broker, sub, "ls", [
         ({"remote": "tv", "button": "POWER"}, None, "exists"),
@@ -417,7 +416,10 @@ def check_learn(program, broker, kob_sim):
         ({"remote": "tv", "button": "NEW", "id": "s3", "force": True}, "learned", stored),
     ])
     assert sorted(listed()) == sorted(list(before) + ["NEW"]), listed()
-    # The bridge reads the library again: the held remote is now that button.
+    # The bridge reads the library again: the held remote is now that button, which has
+    # its entity.
+    sub.wait(lambda t, r, p: "kob_ls_" in t and p and json.loads(p)["name"] == "tv NEW",
+             "button entity of tv/NEW")
     seen = len(sub.messages)
     sub.wait(lambda t, r, p: t == "kob/ls/SIM-0001/received" and json.loads(p)["button"] ==
              "tv/NEW", "a frame of tv/NEW", since=seen)
@@ -780,6 +782,74 @@ def check_discovery(program, broker):
     print("discovery: 2 device configs, complete; republished on birth; offline on stop")
 
 
+def check_discovery_buttons(program, broker):
+    """A button entity per library button: pressing it sends that button; one that leaves
+    the library leaves discovery when the bridge starts again."""
+    library = library_folder()
+    sub = Subscriber(broker, ["homeassistant/#", "kob/hb/#"])
+    base = "kob/hb/SIM-0001"
+    device_topic = "homeassistant/device/kob_hb_SIM-0001/config"
+
+    def button_configs(since=0):
+        """The button configurations now on the broker, by name."""
+        last = {}
+        for t, r, p in sub.messages[since:]:
+            if t.startswith("homeassistant/button/") and "kob_hb_" in t:
+                last[t] = p
+        return {json.loads(p)["name"]: (t, json.loads(p)) for t, p in last.items() if p}
+
+    def started(names):
+        seen = len(sub.messages)
+        bridge = Bridge(program, broker, "hb", [], library=library)
+        sub.wait(lambda t, r, p: t == device_topic and p, "device discovery", since=seen)
+        wait_until(lambda: sorted(button_configs(seen)) == sorted(names), "buttons %s" % names)
+        return bridge, seen
+
+    names = ["tv POWER", "tv SUB", "tv MUTE"]
+    bridge, seen = started(names)
+    device = sub.json(device_topic)[-1]
+    events = [c for c in device["cmps"].values() if c["p"] == "event"][0]
+    assert {"tv/POWER", "tv/SUB", "tv/MUTE", "NEC1", "unknown"} <= set(events["evt_typ"]), events
+    configs = button_configs(seen)
+    ids = set()
+    for name, (topic, c) in sorted(configs.items()):
+        remote, button = name.split(" ")
+        assert topic == "homeassistant/button/%s/config" % c["uniq_id"], (topic, c)
+        assert c["cmd_t"] == base + "/send" and c["qos"] == 1, c
+        assert json.loads(c["pl_prs"]) == {"remote": remote, "button": button}, c
+        assert c["dev"]["ids"] == device["dev"]["ids"], (c, device["dev"])
+        assert c["avty"] == device["avty"] and c["avty_mode"] == "all", c
+        assert c["o"]["name"] == "kob-mqtt", c
+        ids.add(c["uniq_id"])
+        # Pressed: Home Assistant publishes pl_prs on cmd_t; the device sends the button
+        # and hears it back as that button.
+        now = len(sub.messages)
+        publish(broker, c["cmd_t"], c["pl_prs"])
+        sub.wait(lambda t, r, p: t == base + "/sent" and json.loads(p)["status"] == "sent",
+                 "sent of " + name, since=now)
+        sub.wait(lambda t, r, p: t == base + "/received" and
+                 json.loads(p)["button"] == remote + "/" + button, "frame of " + name, since=now)
+        print("  %-9s %s: pressed, heard back" % (name, c["uniq_id"]))
+    assert len(ids) == len(names), ids
+    assert bridge.stop() == 0, bridge.text()
+    # MUTE leaves the library while the bridge is away: its entity goes at the next start.
+    with open(os.path.join(library, "tv.ir"), "w") as f:
+        f.write(LIBRARY_TV[:LIBRARY_TV.index("#\nname: MUTE")])
+    bridge, seen = started(["tv POWER", "tv SUB"])
+    mute = configs["tv MUTE"][0]
+    sub.wait(lambda t, r, p: t == mute and not p, "removal of tv MUTE", since=seen)
+    device = sub.json(device_topic)[-1]
+    events = [c for c in device["cmps"].values() if c["p"] == "event"][0]
+    assert "tv/MUTE" not in events["evt_typ"] and "tv/SUB" in events["evt_typ"], events
+    assert bridge.stop() == 0, bridge.text()
+    sub.stop()
+    late = Subscriber(broker, ["homeassistant/button/#"])
+    retained = late.wait(lambda t, r, p: r and "kob_hb_" in t, "retained buttons", count=2)
+    assert sorted(json.loads(p)["name"] for t, r, p in retained) == ["tv POWER", "tv SUB"]
+    late.stop()
+    print("  tv MUTE removed from the library: its entity removed at the next start")
+
+
 def check_discovery_removal(program, broker):
     """A device away for the grace leaves discovery; back in time, or the bridge stopping, keeps it."""
     sub = Subscriber(broker, ["homeassistant/device/#", "kob/gone/#"])
@@ -961,6 +1031,7 @@ def main():
             ("learn", lambda: check_learn(program, broker, kob_sim)),
             ("bad payloads", lambda: check_bad_payloads(program, broker)),
             ("discovery", lambda: check_discovery(program, broker)),
+            ("discovery buttons", lambda: check_discovery_buttons(program, broker)),
             ("discovery removal", lambda: check_discovery_removal(program, broker)),
             ("two nodes", lambda: check_two_nodes(program, broker)),
             ("refusals", lambda: check_refusals(program, broker, pki, folder)),
