@@ -35,6 +35,31 @@ void logLine(const std::string& text) {
 constexpr double kDefaultLearnSeconds = 30;
 constexpr double kMaxLearnSeconds = 300;
 
+// How often the library folder is looked at for changes.
+constexpr auto kLibraryPoll = std::chrono::seconds(2);
+
+// What changes when the library folder does: each entry's name, size and
+// time of change ("" for a folder that cannot be read).
+std::string folderStamp(const std::string& dir) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> entries;
+    std::error_code error;
+    for (fs::directory_iterator it(fs::u8path(dir), error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code sizeError, timeError;
+        const auto size = it->file_size(sizeError);
+        const auto time = it->last_write_time(timeError);
+        entries.push_back(it->path().filename().u8string() + "\t" +
+                          std::to_string(sizeError ? 0 : size) + "\t" +
+                          std::to_string(timeError ? 0 : time.time_since_epoch().count()));
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string stamp;
+    for (const auto& e : entries)
+        stamp += e + "\n";
+    return stamp;
+}
+
 // What the error message quotes of a refused payload.
 constexpr std::size_t kQuotedBytes = 200;
 
@@ -240,9 +265,30 @@ void Bridge::startWaiting(Pending& send, Clock::time_point now) const {
 
 void Bridge::watchDeadlines() {
     std::unique_lock<std::mutex> guard(lock_);
+    auto libraryLook = Clock::now() + kLibraryPoll;
     while (!sendWatchStop_) {
-        const auto t = Clock::now();
+        auto t = Clock::now();
         auto next = Clock::time_point::max();
+        // The library folder changed (kob remote, a file copied in): its
+        // buttons are matched and in discovery from now on.
+        if (!config_.library.empty()) {
+            if (t >= libraryLook) {
+                guard.unlock();
+                const std::string stamp = folderStamp(config_.library);
+                guard.lock();
+                if (stamp != libraryStamp_) {
+                    guard.unlock();
+                    logLine("the library " + config_.library + " changed: read again");
+                    loadButtons();
+                    publishAllDiscovery();
+                    guard.lock();
+                }
+                t = Clock::now();
+                libraryLook = t + kLibraryPoll;
+                if (sendWatchStop_) break;
+            }
+            next = libraryLook;
+        }
         std::vector<std::string> removed;
         for (auto it = gone_.begin(); it != gone_.end();) {
             if (it->second > t) {
@@ -604,6 +650,13 @@ nlohmann::json Bridge::storeLearned(const LearnTarget& target, const std::string
 
 void Bridge::loadButtons() {
     if (config_.library.empty()) return;
+    // Taken before the folder is read: a change while it is read is seen
+    // at the next look.
+    const std::string stamp = folderStamp(config_.library);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        libraryStamp_ = stamp;
+    }
     std::shared_ptr<const kob::ButtonMatcher> matcher;
     try {
         const auto library = kob::loadLibrary(config_.library);

@@ -86,8 +86,9 @@ class Bridge {
     void frameReceived(const std::string& serial, const unsigned* words, unsigned count);
     // With lock_ held: the deadline of the send that now runs on a device.
     void startWaiting(Pending& send, Clock::time_point now) const;
-    // The thread that gives sends no "IR Sent" came for a timeout result
-    // and removes the discovery of devices away longer than the grace.
+    // The thread that gives sends no "IR Sent" came for a timeout result,
+    // removes the discovery of devices away longer than the grace and
+    // reads the library again when its folder changes.
     void watchDeadlines();
     // With lock_ held: a device this node published is not here; unless
     // it comes back within the grace it is gone for good.
@@ -140,6 +141,7 @@ class Bridge {
     std::map<std::string, Device> devices_;
     bool open_ = false;
     std::shared_ptr<const kob::ButtonMatcher> buttons_;  // null without --library
+    std::string libraryStamp_;                           // the folder as buttons_ read it
     bool closing_ = false;
 
     // One learning run at a time (the library has one learner); a watch
