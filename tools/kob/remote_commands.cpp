@@ -111,89 +111,6 @@ int runList(const std::string& remote, bool json) {
     return 0;
 }
 
-// A learned code as the button it is stored as.
-struct Learned {
-    std::string name;
-    std::string protocol;
-    kobc_code raw{};
-    kobc_button button{};
-};
-
-// The first frame of a code (the once sequence, else the repeat sequence).
-const std::vector<int>& firstFrame(const Timings& t) {
-    return t.once.empty() ? t.repeat : t.once;
-}
-
-// The frame alone as a CCF text, its final silence replaced by lastSpace
-// (the silence a learner measures is the gap to the next press, not part
-// of the frame).
-std::string frameText(long carrierHz, std::vector<int> frame, int lastSpace) {
-    if (!frame.empty() && frame.back() < 0) frame.back() = lastSpace;
-    Timings t;
-    t.carrierHz = carrierHz;
-    t.once = std::move(frame);
-    return formatCCF(t);
-}
-
-// The protocol code a learned code stands for: a reading of its first frame
-// that, encoded again, gives a frame KOBLIB calls equal to the one heard.
-bool protocolOf(const Timings& learned, kobc_match& found) {
-    const auto& heard = firstFrame(learned);
-    for (const kobc_match& m : decodeTimings(heard, learned.carrierHz)) {
-        if (m.repeat) continue;
-        Timings again;
-        try {
-            again = encodeProtocol(m.protocol, m.device, m.subdevice, m.function, m.toggle);
-        } catch (const UsageError&) {
-            continue;
-        }
-        const auto& made = firstFrame(again);
-        if (made.size() != heard.size() || made.back() > 0) continue;
-        const std::string a = frameText(learned.carrierHz, heard, made.back());
-        const std::string b = frameText(again.carrierHz, made, made.back());
-        if (kob_ir_compare(a.c_str(), b.c_str())) {
-            found = m;
-            // A subdevice that is the protocol's default is left to it.
-            if (m.subdevice != KOBC_NONE) {
-                try {
-                    const Timings plain =
-                        encodeProtocol(m.protocol, m.device, KOBC_NONE, m.function, m.toggle);
-                    if (firstFrame(plain) == made) found.subdevice = KOBC_NONE;
-                } catch (const UsageError&) {
-                }
-            }
-            return true;
-        }
-    }
-    return false;
-}
-
-std::unique_ptr<Learned> learnedButton(const std::string& name, const std::string& ccf) {
-    auto l = std::make_unique<Learned>();
-    l->name = name;
-    l->button.name = l->name.c_str();
-    const Timings t = parseCCF(loadCode(ccf));
-    kobc_match m{};
-    if (protocolOf(t, m)) {
-        l->protocol = m.protocol;
-        l->button.kind = KOBC_BUTTON_PROTOCOL;
-        l->button.protocol = l->protocol.c_str();
-        l->button.device = m.device;
-        l->button.subdevice = m.subdevice;
-        l->button.function = m.function;
-        l->button.toggle = m.toggle;
-        return l;
-    }
-    l->raw.carrier_hz = t.carrierHz;
-    l->raw.once_count = t.once.size();
-    l->raw.repeat_count = t.repeat.size();
-    std::copy(t.once.begin(), t.once.end(), l->raw.durations);
-    std::copy(t.repeat.begin(), t.repeat.end(), l->raw.durations + t.once.size());
-    l->button.kind = KOBC_BUTTON_RAW;
-    l->button.raw = &l->raw;
-    return l;
-}
-
 struct LearnArgs {
     std::string remote;
     std::vector<std::string> buttons;
@@ -212,19 +129,7 @@ int runLearn(Simulation& sim, const Options& o, const LearnArgs& a) {
             throw UsageError("button \"" + button + "\" is named twice");
     // Said before the buttons are pressed, not after: names that may not
     // be used, buttons that exist, a file that cannot be read.
-    {
-        Remotes names;
-        char message[256] = "";
-        std::size_t at = 0;
-        check(kobc_remotes_add(names.get(), a.remote.c_str(), &at, message, sizeof message),
-              message);
-        for (const auto& button : a.buttons) {
-            auto probe = learnedButton(button, "nec:0:0");
-            check(
-                kobc_remote_put_button(names.get(), at, &probe->button, 0, message, sizeof message),
-                message);
-        }
-    }
+    checkButtonNames(a.remote, a.buttons);
     const auto library = loadLibrary();
     const std::string dir = library->dir;
     const long at = kobc_remotes_find(library->remotes.get(), a.remote.c_str());

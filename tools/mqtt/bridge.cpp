@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
+#include "code_library.h"
 #include "frame_report.h"
 #include "koblib.h"
+#include "koblib_codes.h"
 #include "mqtt_link.h"
 #include "send_request.h"
 
@@ -31,6 +34,31 @@ void logLine(const std::string& text) {
 // Learning runs: the default and the longest time-out.
 constexpr double kDefaultLearnSeconds = 30;
 constexpr double kMaxLearnSeconds = 300;
+
+// How often the library folder is looked at for changes.
+constexpr auto kLibraryPoll = std::chrono::seconds(2);
+
+// What changes when the library folder does: each entry's name, size and
+// time of change ("" for a folder that cannot be read).
+std::string folderStamp(const std::string& dir) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> entries;
+    std::error_code error;
+    for (fs::directory_iterator it(fs::u8path(dir), error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code sizeError, timeError;
+        const auto size = it->file_size(sizeError);
+        const auto time = it->last_write_time(timeError);
+        entries.push_back(it->path().filename().u8string() + "\t" +
+                          std::to_string(sizeError ? 0 : size) + "\t" +
+                          std::to_string(timeError ? 0 : time.time_since_epoch().count()));
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string stamp;
+    for (const auto& e : entries)
+        stamp += e + "\n";
+    return stamp;
+}
 
 // What the error message quotes of a refused payload.
 constexpr std::size_t kQuotedBytes = 200;
@@ -76,6 +104,7 @@ Bridge::~Bridge() {
 void Bridge::start() {
     if (instance_ != nullptr) throw std::runtime_error("one bridge per process");
     instance_ = this;
+    loadButtons();
     link_->start();
     if (kob_open_ex(&Bridge::statusCallback, &Bridge::irSentCallback, &Bridge::irReceivedCallback,
                     &Bridge::learnCallback, &Bridge::digitalIOCallback, &Bridge::modulationCallback,
@@ -236,9 +265,30 @@ void Bridge::startWaiting(Pending& send, Clock::time_point now) const {
 
 void Bridge::watchDeadlines() {
     std::unique_lock<std::mutex> guard(lock_);
+    auto libraryLook = Clock::now() + kLibraryPoll;
     while (!sendWatchStop_) {
-        const auto t = Clock::now();
+        auto t = Clock::now();
         auto next = Clock::time_point::max();
+        // The library folder changed (kob remote, a file copied in): its
+        // buttons are matched and in discovery from now on.
+        if (!config_.library.empty()) {
+            if (t >= libraryLook) {
+                guard.unlock();
+                const std::string stamp = folderStamp(config_.library);
+                guard.lock();
+                if (stamp != libraryStamp_) {
+                    guard.unlock();
+                    logLine("the library " + config_.library + " changed: read again");
+                    loadButtons();
+                    publishAllDiscovery();
+                    guard.lock();
+                }
+                t = Clock::now();
+                libraryLook = t + kLibraryPoll;
+                if (sendWatchStop_) break;
+            }
+            next = libraryLook;
+        }
         std::vector<std::string> removed;
         for (auto it = gone_.begin(); it != gone_.end();) {
             if (it->second > t) {
@@ -292,7 +342,8 @@ void Bridge::frameReceived(const std::string& serial, const unsigned* words, uns
         auto it = devices_.find(serial);
         if (it != devices_.end()) carrier = it->second.carrierHz;
     }
-    const nlohmann::json message = frameMessage(words, count, carrier, now());
+    const auto library = buttons();
+    const nlohmann::json message = frameMessage(words, count, carrier, now(), library.get());
     if (message.is_null()) return;
     publishJson(base_ + "/" + serial + "/received", message, 0, false);
 }
@@ -310,6 +361,7 @@ void Bridge::onConnected() {
         // The retained configurations of this node: those of devices not
         // here go after the grace.
         link_->subscribe(config_.discoveryPrefix + "/device/+/config", 1);
+        link_->subscribe(config_.discoveryPrefix + "/button/+/config", 1);
     }
     link_->publish(base_ + "/status", "online", 1, true);
     std::vector<std::pair<std::string, const char*>> statuses;
@@ -329,6 +381,13 @@ void Bridge::onConnected() {
 void Bridge::onMessage(const std::string& topic, const std::string& payload) {
     if (config_.discovery && topic == config_.discoveryPrefix + "/status") {
         if (payload == "online") publishAllDiscovery();
+        return;
+    }
+    if (config_.discovery && topic.compare(0, config_.discoveryPrefix.size() + 8,
+                                           config_.discoveryPrefix + "/button/") == 0) {
+        const std::string serial =
+            payload.empty() ? std::string() : buttonConfigSerial(names_, topic, payload);
+        if (!serial.empty()) retainedButton(serial, topic);
         return;
     }
     if (config_.discovery && topic.compare(0, config_.discoveryPrefix.size() + 8,
@@ -434,10 +493,14 @@ void Bridge::handleLearn(const std::string& topic, const std::string& payload,
                          const std::string& serial) {
     const nlohmann::json request = commandObject(payload);
     if (!request.is_object()) return publishError(topic, payload, "payload must be a JSON object");
-    if (request.contains("remote") || request.contains("button"))
-        return publishError(topic, payload,
-                            "storing a learned button (remote+button) in the remotes library is "
-                            "not done by this bridge yet");
+    LearnTarget target;
+    try {
+        target = learnTarget(request);
+    } catch (const CommandError& e) {
+        return publishError(topic, payload, e.what());
+    }
+    target.topic = topic;
+    target.payload = payload;
     double timeout = kDefaultLearnSeconds;
     if (request.contains("timeout")) {
         const nlohmann::json& t = request.at("timeout");
@@ -462,6 +525,7 @@ void Bridge::handleLearn(const std::string& topic, const std::string& payload,
         std::lock_guard<std::mutex> guard(lock_);
         learning_ = serial;
         learnId_ = id;
+        learnTarget_ = target;
     }
     kob_learnCCF(serial.c_str(), 1, 0);
     learnWatch_ = std::thread([this, serial, id, topic, payload, timeout] {
@@ -492,21 +556,124 @@ void Bridge::learnCallback(const char* serial, int, const char* code) {
 
 void Bridge::learned(const std::string& serial, const std::string& code) {
     nlohmann::json id;
+    LearnTarget target;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (learning_ != serial) return;
         learning_.clear();
         id = learnId_;
+        target = learnTarget_;
     }
     learnChanged_.notify_all();
-    publishJson(base_ + "/" + serial + "/learned",
-                {{"id", id},
-                 {"serial", serial},
-                 {"status", "learned"},
-                 {"ccf", code},
-                 {"decoded", codeDecode(code)},
-                 {"time", now()}},
-                1, false);
+    nlohmann::json message = {{"id", id},
+                              {"serial", serial},
+                              {"status", "learned"},
+                              {"ccf", code},
+                              {"decoded", codeDecode(code)},
+                              {"time", now()}};
+    std::string refused;
+    if (!target.remote.empty()) {
+        try {
+            message.update(storeLearned(target, code));
+        } catch (const CommandError& e) {
+            refused = e.what();
+            message["status"] = "failed";
+            message["error"] = refused;
+        }
+    }
+    publishJson(base_ + "/" + serial + "/learned", message, 1, false);
+    if (!refused.empty()) publishError(target.topic, target.payload, refused);
+}
+
+Bridge::LearnTarget Bridge::learnTarget(const nlohmann::json& request) const {
+    LearnTarget t;
+    if (request.contains("force")) {
+        if (!request.at("force").is_boolean()) throw CommandError("force must be true or false");
+        t.force = request.at("force").get<bool>();
+    }
+    if (!request.contains("remote") && !request.contains("button")) {
+        if (t.force) throw CommandError("force needs a remote and a button");
+        return t;
+    }
+    const nlohmann::json remote = request.value("remote", nlohmann::json());
+    const nlohmann::json button = request.value("button", nlohmann::json());
+    if (!remote.is_string() || !button.is_string())
+        throw CommandError("remote and button must both be names");
+    if (config_.library.empty())
+        throw CommandError("storing a learned button (remote+button) needs --library");
+    t.remote = remote.get<std::string>();
+    t.button = button.get<std::string>();
+    // Said before the button is pressed: a name the library does not
+    // take, a file it cannot read, a button that is there.
+    try {
+        kob::checkButtonNames(t.remote, {t.button});
+        const auto library = kob::loadLibrary(config_.library);
+        const std::string problem = kob::fileProblem(*library, t.remote);
+        if (!problem.empty()) throw CommandError(problem);
+        const long at = kobc_remotes_find(library->remotes.get(), t.remote.c_str());
+        if (!t.force && at >= 0 &&
+            kobc_remote_find_button(library->remotes.get(), static_cast<std::size_t>(at),
+                                    t.button.c_str()) >= 0)
+            throw CommandError("button \"" + t.button + "\" of remote \"" + t.remote +
+                               "\" exists (\"force\": true replaces it)");
+    } catch (const kob::UsageError& e) {
+        throw CommandError(e.what());
+    }
+    return t;
+}
+
+nlohmann::json Bridge::storeLearned(const LearnTarget& target, const std::string& code) {
+    std::unique_ptr<kob::LearnedButton> learned;
+    try {
+        learned = kob::learnedButton(target.button, code);
+    } catch (const kob::UsageError& e) {
+        throw CommandError(std::string("the learned code cannot be stored: ") + e.what());
+    }
+    char message[512] = "";
+    const int status =
+        kobc_library_put_button(config_.library.c_str(), target.remote.c_str(), &learned->button,
+                                target.force, message, sizeof message);
+    if (status != KOBC_OK) throw CommandError(message[0] ? message : kobc_error_text(status));
+    const std::string file =
+        (std::filesystem::u8path(config_.library) / std::filesystem::u8path(target.remote + ".ir"))
+            .u8string();
+    logLine("learned " + target.remote + "/" + target.button + " (" +
+            kob::buttonText(learned->button) + ") into " + file);
+    loadButtons();
+    publishAllDiscovery();
+    return {{"remote", target.remote},
+            {"button", target.button},
+            {"kind", learned->button.kind == KOBC_BUTTON_PROTOCOL ? "protocol" : "raw"},
+            {"code", kob::buttonText(learned->button)},
+            {"file", file}};
+}
+
+void Bridge::loadButtons() {
+    if (config_.library.empty()) return;
+    // Taken before the folder is read: a change while it is read is seen
+    // at the next look.
+    const std::string stamp = folderStamp(config_.library);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        libraryStamp_ = stamp;
+    }
+    std::shared_ptr<const kob::ButtonMatcher> matcher;
+    try {
+        const auto library = kob::loadLibrary(config_.library);
+        for (const auto& problem : library->problems)
+            logLine("library: " + problem + " (its buttons are left out)");
+        matcher = std::make_shared<const kob::ButtonMatcher>(library->remotes);
+    } catch (const std::exception& e) {
+        logLine("the library " + config_.library + " cannot be read: " + e.what());
+        return;
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    buttons_ = std::move(matcher);
+}
+
+std::shared_ptr<const kob::ButtonMatcher> Bridge::buttons() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return buttons_;
 }
 
 // ---- publishing --------------------------------------------------------
@@ -528,12 +695,70 @@ void Bridge::publishDevices() {
 
 void Bridge::publishDiscovery(const std::string& serial, unsigned version) {
     if (!config_.discovery) return;
-    publishJson(discoveryTopic(names_, serial), discoveryConfig(names_, serial, version), 1, true);
+    std::lock_guard<std::mutex> publishing(discoveryLock_);
+    const auto library = buttons();
+    std::vector<std::string> eventTypes;
+    std::map<std::string, nlohmann::json> configs;
+    if (library)
+        for (const auto& b : library->buttons()) {
+            eventTypes.push_back(b.remote + "/" + b.button);
+            configs[buttonTopic(names_, serial, b.remote, b.button)] =
+                buttonConfig(names_, serial, b.remote, b.button);
+        }
+    publishJson(discoveryTopic(names_, serial),
+                discoveryConfig(names_, serial, version, eventTypes), 1, true);
+    std::vector<std::string> stale;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto& known = buttonTopics_[serial];
+        for (const auto& topic : known)
+            if (!configs.count(topic)) stale.push_back(topic);
+        known.clear();
+        for (const auto& c : configs)
+            known.insert(c.first);
+    }
+    for (const auto& c : configs)
+        publishJson(c.first, c.second, 1, true);
+    for (const auto& topic : stale)
+        link_->publish(topic, "", 1, true);
 }
 
 void Bridge::clearDiscovery(const std::string& serial) {
     if (!config_.discovery) return;
+    std::lock_guard<std::mutex> publishing(discoveryLock_);
     link_->publish(discoveryTopic(names_, serial), "", 1, true);
+    std::set<std::string> topics;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = buttonTopics_.find(serial);
+        if (it != buttonTopics_.end()) {
+            topics.swap(it->second);
+            buttonTopics_.erase(it);
+        }
+    }
+    for (const auto& topic : topics)
+        link_->publish(topic, "", 1, true);
+}
+
+void Bridge::retainedButton(const std::string& serial, const std::string& topic) {
+    std::lock_guard<std::mutex> publishing(discoveryLock_);
+    bool wanted = false;
+    if (const auto library = buttons())
+        for (const auto& b : library->buttons())
+            wanted = wanted || buttonTopic(names_, serial, b.remote, b.button) == topic;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!devices_.count(serial)) {
+            // It goes with its device, or stays when the device comes back
+            // and the button is still in the library.
+            buttonTopics_[serial].insert(topic);
+            return;
+        }
+        if (wanted) return;
+        buttonTopics_[serial].erase(topic);
+    }
+    logLine("a button of device " + serial + " is no longer in the library: its entity is removed");
+    link_->publish(topic, "", 1, true);
 }
 
 void Bridge::publishDeviceStatus(const std::string& serial, const char* status) {

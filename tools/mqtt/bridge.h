@@ -13,11 +13,16 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "bridge_config.h"
 #include "discovery.h"
+
+namespace kob {
+class ButtonMatcher;
+}
 
 namespace kobmqtt {
 
@@ -50,6 +55,13 @@ class Bridge {
         double airSeconds = 0;
         Clock::time_point deadline{};
     };
+    // Where the learned code goes: a button of the library ("" remote:
+    // only published), replacing one of that name when force.
+    struct LearnTarget {
+        std::string remote, button;
+        bool force = false;
+        std::string topic, payload;  // the command, for its error
+    };
     struct Device {
         unsigned version = 0;
         long carrierHz = 0;  // the last carrier measured, 0 none
@@ -74,8 +86,9 @@ class Bridge {
     void frameReceived(const std::string& serial, const unsigned* words, unsigned count);
     // With lock_ held: the deadline of the send that now runs on a device.
     void startWaiting(Pending& send, Clock::time_point now) const;
-    // The thread that gives sends no "IR Sent" came for a timeout result
-    // and removes the discovery of devices away longer than the grace.
+    // The thread that gives sends no "IR Sent" came for a timeout result,
+    // removes the discovery of devices away longer than the grace and
+    // reads the library again when its folder changes.
     void watchDeadlines();
     // With lock_ held: a device this node published is not here; unless
     // it comes back within the grace it is gone for good.
@@ -91,11 +104,26 @@ class Bridge {
     void handleLearn(const std::string& topic, const std::string& payload,
                      const std::string& serial);
     void learned(const std::string& serial, const std::string& code);
+    // The button a learn request names, checked against the library
+    // (empty remote when it names none); CommandError saying what is wrong.
+    LearnTarget learnTarget(const nlohmann::json& request) const;
+    // Stores a learned code as target's button; the fields of the
+    // "learned" message that say where, or CommandError.
+    nlohmann::json storeLearned(const LearnTarget& target, const std::string& code);
     void endLearnWatch();
+
+    // Reads the library folder again: the buttons received frames are
+    // matched against and discovery offers.
+    void loadButtons();
+    std::shared_ptr<const kob::ButtonMatcher> buttons();
 
     void publishDevices();
     void publishDiscovery(const std::string& serial, unsigned version);
     void clearDiscovery(const std::string& serial);
+    // A retained button configuration of this node read back: one of a
+    // button no longer in the library goes (at once when its device is
+    // here, else with its device).
+    void retainedButton(const std::string& serial, const std::string& topic);
     void publishAllDiscovery();
     void publishError(const std::string& topic, const std::string& payload,
                       const std::string& what);
@@ -112,14 +140,22 @@ class Bridge {
     std::mutex lock_;
     std::map<std::string, Device> devices_;
     bool open_ = false;
+    std::shared_ptr<const kob::ButtonMatcher> buttons_;  // null without --library
+    std::string libraryStamp_;                           // the folder as buttons_ read it
     bool closing_ = false;
 
     // One learning run at a time (the library has one learner); a watch
     // thread ends it at its time-out.
     std::string learning_;  // the serial, "" when none
     nlohmann::json learnId_;
+    LearnTarget learnTarget_;
     std::condition_variable learnChanged_;
     std::thread learnWatch_;
+
+    // The button configurations each device has on the broker; one
+    // publisher of discovery at a time (taken before lock_).
+    std::map<std::string, std::set<std::string>> buttonTopics_;
+    std::mutex discoveryLock_;
 
     // Devices away, and when their discovery goes.
     std::map<std::string, Clock::time_point> gone_;

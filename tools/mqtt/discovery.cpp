@@ -1,5 +1,6 @@
 #include "discovery.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "koblib_codes.h"
@@ -7,16 +8,40 @@
 namespace kobmqtt {
 
 namespace {
-// The event's type: the first decode's protocol, "unknown" when none.
+// The event's type: the library button the frame is, else the first
+// decode's protocol, "unknown" when none.
 const char kEventTemplate[] =
-    "{{ {'event_type': value_json.decoded[0].protocol if value_json.decoded else 'unknown', "
+    "{{ {'event_type': value_json.button if value_json.button else "
+    "(value_json.decoded[0].protocol if value_json.decoded else 'unknown'), "
     "'device': value_json.decoded[0].device if value_json.decoded else none, "
     "'function': value_json.decoded[0].function if value_json.decoded else none, "
-    "'ccf': value_json.ccf} | tojson }}";
+    "'button': value_json.button, 'ccf': value_json.ccf} | tojson }}";
 const char kSensorTemplate[] =
     "{% if value_json.decoded %}{{ value_json.decoded[0].protocol }} "
     "{{ value_json.decoded[0].device }} {{ value_json.decoded[0].function }}"
     "{% else %}unknown{% endif %}";
+// FNV-1a: a button's entity id stays apart from another's whose name
+// differs only in characters discoveryId replaces.
+std::string nameHash(const std::string& text) {
+    std::uint32_t h = 2166136261u;
+    for (const unsigned char c : text)
+        h = (h ^ c) * 16777619u;
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", h);
+    return hex;
+}
+
+std::string buttonId(const DiscoveryNames& names, const std::string& serial,
+                     const std::string& remote, const std::string& button) {
+    return discoveryId("kob_" + names.node + "_" + serial + "_" + remote + "_" + button) + "_" +
+           nameHash(remote + "/" + button);
+}
+
+nlohmann::json availability(const DiscoveryNames& names, const std::string& serial) {
+    return nlohmann::json::array(
+        {nlohmann::json::object({{"t", names.base + "/status"}}),
+         nlohmann::json::object({{"t", deviceStatusTopic(names, serial)}})});
+}
 }  // namespace
 
 std::string discoveryId(const std::string& text) {
@@ -53,7 +78,7 @@ std::string configSerial(const DiscoveryNames& names, const std::string& topic,
 }
 
 nlohmann::json discoveryConfig(const DiscoveryNames& names, const std::string& serial,
-                               unsigned version) {
+                               unsigned version, const std::vector<std::string>& buttons) {
     const std::string id = discoveryId("kob_" + names.node + "_" + serial);
     const std::string topics = names.base + "/" + serial;
     char versionText[16];
@@ -63,6 +88,8 @@ nlohmann::json discoveryConfig(const DiscoveryNames& names, const std::string& s
     for (std::size_t n = 0; n < kobc_protocol_count(); ++n)
         eventTypes.push_back(kobc_protocol_at(n)->name);
     eventTypes.push_back("unknown");
+    for (const auto& button : buttons)
+        eventTypes.push_back(button);
 
     nlohmann::json components = {
         {"emitter",
@@ -100,12 +127,50 @@ nlohmann::json discoveryConfig(const DiscoveryNames& names, const std::string& s
               {"sw", versionText},
               {"via_device", discoveryId("kob_" + names.node)}}},
             {"o", {{"name", "kob-mqtt"}, {"sw", names.bridgeVersion}}},
-            {"avty", nlohmann::json::array(
-                         {nlohmann::json::object({{"t", names.base + "/status"}}),
-                          nlohmann::json::object({{"t", deviceStatusTopic(names, serial)}})})},
+            {"avty", availability(names, serial)},
             {"avty_mode", "all"},
             {"qos", 1},
             {"cmps", components}};
+}
+
+std::string buttonTopic(const DiscoveryNames& names, const std::string& serial,
+                        const std::string& remote, const std::string& button) {
+    return names.discoveryPrefix + "/button/" + buttonId(names, serial, remote, button) + "/config";
+}
+
+nlohmann::json buttonConfig(const DiscoveryNames& names, const std::string& serial,
+                            const std::string& remote, const std::string& button) {
+    const nlohmann::json press = {{"remote", remote}, {"button", button}};
+    return {{"dev", {{"ids", {"kob_" + discoveryId(serial)}}}},
+            {"o", {{"name", "kob-mqtt"}, {"sw", names.bridgeVersion}}},
+            {"avty", availability(names, serial)},
+            {"avty_mode", "all"},
+            {"name", remote + " " + button},
+            {"cmd_t", names.base + "/" + serial + "/send"},
+            {"pl_prs", press.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)},
+            {"qos", 1},
+            {"uniq_id", buttonId(names, serial, remote, button)}};
+}
+
+std::string buttonConfigSerial(const DiscoveryNames& names, const std::string& topic,
+                               const std::string& payload) {
+    const std::string start = names.discoveryPrefix + "/button/";
+    if (topic.compare(0, start.size(), start) != 0) return "";
+    const nlohmann::json config = nlohmann::json::parse(payload, nullptr, false);
+    if (!config.is_object() || !config.contains("avty") || !config["avty"].is_array() ||
+        config["avty"].size() != 2 || !config["avty"][0].is_object() ||
+        !config["avty"][1].is_object() ||
+        config["avty"][0].value("t", "") != names.base + "/status")
+        return "";
+    // The device's status topic: <base>/<serial>/status.
+    const std::string status = config["avty"][1].value("t", "");
+    const std::string head = names.base + "/", tail = "/status";
+    if (status.size() <= head.size() + tail.size() || status.compare(0, head.size(), head) != 0 ||
+        status.compare(status.size() - tail.size(), tail.size(), tail) != 0)
+        return "";
+    const std::string serial =
+        status.substr(head.size(), status.size() - head.size() - tail.size());
+    return serial.find('/') == std::string::npos ? serial : "";
 }
 
 }  // namespace kobmqtt

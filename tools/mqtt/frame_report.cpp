@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "code_commands.h"
+#include "code_library.h"
 #include "koblib_codes.h"
 
 namespace kobmqtt {
@@ -12,8 +13,8 @@ namespace {
 constexpr std::size_t kMaxMatches = 8;
 }  // namespace
 
-nlohmann::json frameMessage(const unsigned* words, std::size_t count, long measuredHz,
-                            double time) {
+nlohmann::json frameMessage(const unsigned* words, std::size_t count, long measuredHz, double time,
+                            const kob::ButtonMatcher* buttons) {
     kobc_code code;
     long gap = 0;
     if (kobc_frame_to_code(words, count, &code, &gap) != KOBC_OK) return nullptr;
@@ -40,11 +41,18 @@ nlohmann::json frameMessage(const unsigned* words, std::size_t count, long measu
     nlohmann::json ccf = nullptr;
     if (kobc_ccf_format(&code, text.data(), text.size()) == KOBC_OK) ccf = text.data();
 
+    nlohmann::json button = nullptr;
+    if (buttons != nullptr) {
+        const std::string name =
+            buttons->match(durations, n, matches, found < kMaxMatches ? found : kMaxMatches);
+        if (!name.empty()) button = name;
+    }
+
     return {{"timings", std::vector<int>(durations, durations + n)},
             {"modulation", measuredHz > 0 ? nlohmann::json(measuredHz) : nlohmann::json(nullptr)},
             {"ccf", ccf},
             {"decoded", decoded},
-            {"button", nullptr},
+            {"button", button},
             {"repeat", repeat},
             {"gap", gap},
             {"time", time}};

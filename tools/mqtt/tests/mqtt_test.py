@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """kob-mqtt-sim against a real Mosquitto broker that this test starts.
 
-Usage: mqtt_test.py KOB_MQTT_SIM
+Usage: mqtt_test.py KOB_MQTT_SIM KOB_SIM
 
 The broker listens on 127.0.0.1 at free ports: a plain listener and a TLS
 listener (CA and server certificate made here with openssl), both with a
@@ -222,7 +222,7 @@ def publish(broker, topic, payload, qos=1, retain=False):
 
 class Bridge:
     def __init__(self, program, broker, node, extra=(), env_password=True, port=None,
-                 expect_connect=True, control=False):
+                 expect_connect=True, control=False, library=None):
         self.node = node
         self.log = tempfile.NamedTemporaryFile(prefix="bridge-%s-" % node, suffix=".log",
                                                dir=LOG_DIR, delete=False)
@@ -230,6 +230,10 @@ class Bridge:
         env.pop("KOB_MQTT_PASSWORD", None)
         if env_password:
             env["KOB_MQTT_PASSWORD"] = PASSWORD
+        if library:
+            # --sim-remote REMOTE/BUTTON reads the same folder.
+            env["KOB_LIBRARY"] = library
+            extra = list(extra) + ["--library", library]
         args = [program, "--host", "127.0.0.1", "--port", str(port or broker.port), "--node",
                 node, "--username", USER] + list(extra)
         if control:
@@ -330,28 +334,33 @@ def check_received_frames(program, broker):
           (len(frames), sorted({d["protocol"] for f in frames for d in f["decoded"]})))
 
 
-def check_learn(program, broker):
-    """Learning a held remote: the code and its decode on .../learned; refusals."""
-    sub = Subscriber(broker, ["kob/ln/#"])
-    bridge = Bridge(program, broker, "ln", ["--sim-remote", "nec:7:9", "--no-discovery"])
-    cases = [
-        # (payload, the status on .../learned or None, a word of the error or None)
-        ({"remote": "tv", "button": "power"}, None, "remotes library"),
-        ({"timeout": "soon"}, None, "timeout"),
-        ({"timeout": 0}, None, "timeout"),
-        ({"timeout": 60, "id": "l1"}, "learned", None),
-    ]
-    for n, (payload, status, word) in enumerate(cases):
-        errors = len(sub.all(lambda t, r, p: t == "kob/ln/error"))
-        publish(broker, "kob/ln/SIM-0001/learn", json.dumps(payload))
-        if word:
-            found = sub.wait(lambda t, r, p: t == "kob/ln/error", "error of learn %d" % n,
-                             count=errors + 1)
-            assert word in json.loads(found[-1][2])["error"], found[-1]
+def learn_cases(broker, sub, node, cases):
+    """Publishes each learn; an error must hold its word, a result pass its check."""
+    results = []
+    for n, (payload, status, check) in enumerate(cases):
+        errors = len(sub.all(lambda t, r, p: t == "kob/%s/error" % node))
+        learned = len(sub.json("kob/%s/SIM-0001/learned" % node))
+        publish(broker, "kob/%s/SIM-0001/learn" % node, json.dumps(payload))
+        if status is None:
+            found = sub.wait(lambda t, r, p: t == "kob/%s/error" % node,
+                             "error of learn %s" % payload, count=errors + 1)
+            error = json.loads(found[-1][2])["error"]
+            assert check in error, (payload, error)
+            print("  %-50s -> %s" % (json.dumps(payload), error))
             continue
-        sub.wait(lambda t, r, p: t == "kob/ln/SIM-0001/learned", "learned code", bound=90)
-        result = sub.json("kob/ln/SIM-0001/learned")[-1]
+        sub.wait(lambda t, r, p: t == "kob/%s/SIM-0001/learned" % node, "learned code",
+                 bound=90, count=learned + 1)
+        result = sub.json("kob/%s/SIM-0001/learned" % node)[-1]
         assert result["status"] == status and result["id"] == payload["id"], result
+        check(result)
+        results.append(result)
+    return results
+
+
+def check_learn(program, broker, kob_sim):
+    """Learning a held remote: the code and its decode on .../learned, stored as a button of
+    the library when one is named; refusals."""
+    def decoded_7_9(result):
         once = result["decoded"]["once"] + result["decoded"]["repeat"]
         # The learner keeps what the held button sends most: a frame with
         # its fields or the protocol's repeat frame.
@@ -359,10 +368,64 @@ def check_learn(program, broker):
                                                                  d["function"] == 9))
                    for d in once), result
         assert ccf_durations(result["ccf"]), result
-        print("learned: %s -> %s" % (result["ccf"][:40], once[0]))
+        assert "file" not in result, result
+
+    sub = Subscriber(broker, ["kob/ln/#"])
+    bridge = Bridge(program, broker, "ln", ["--sim-remote", "nec:7:9", "--no-discovery"])
+    learn_cases(broker, sub, "ln", [
+        # (payload, the status on .../learned or None, a word of the error or a check)
+        ({"remote": "tv", "button": "power"}, None, "--library"),
+        ({"timeout": "soon"}, None, "timeout"),
+        ({"timeout": 0}, None, "timeout"),
+        ({"timeout": 60, "id": "l1"}, "learned", decoded_7_9),
+    ])
     assert len(sub.json("kob/ln/SIM-0001/learned")) == 1
     assert bridge.stop() == 0
     sub.stop()
+
+    library = library_folder()
+
+    def listed():
+        out = run([kob_sim, "--library", library, "remote", "list", "tv", "--json"]).stdout
+        return {b["name"]: b for b in json.loads(out)["buttons"]}
+
+    def stored(result):
+        assert result["remote"] == "tv" and result["button"] == "NEW", result
+        assert result["kind"] == "protocol" and result["code"] == "nec1:7:9", result
+        assert result["file"] == os.path.join(library, "tv.ir"), result
+        button = listed()["NEW"]
+        assert (button["protocol"], button["device"], button["function"]) == ("NEC1", 7, 9), \
+            button
+
+    sub = Subscriber(broker, ["kob/ls/#", "homeassistant/button/#"])
+    # NEC2 sends its whole frame while held: the code learned is NEC1's.
+    bridge = Bridge(program, broker, "ls", ["--sim-remote", "nec2:7:9"], library=library)
+    before = listed()
+    learn_cases(broker, sub, "ls", [
+        ({"remote": "tv", "button": "POWER"}, None, "exists"),
+        ({"remote": "tv/x", "button": "NEW"}, None, "remote name"),
+        ({"remote": "tv", "button": ""}, None, "name"),
+        ({"remote": "tv", "button": 5}, None, "names"),
+        ({"remote": "tv", "button": "NEW", "force": "yes"}, None, "force"),
+    ])
+    assert listed() == before, listed()
+    learn_cases(broker, sub, "ls", [
+        ({"remote": "tv", "button": "NEW", "id": "s1", "timeout": 60}, "learned", stored),
+        # Once stored, a second learn without force is refused; with it, replaces.
+        ({"remote": "tv", "button": "NEW", "id": "s2"}, None, "exists"),
+        ({"remote": "tv", "button": "NEW", "id": "s3", "force": True}, "learned", stored),
+    ])
+    assert sorted(listed()) == sorted(list(before) + ["NEW"]), listed()
+    # The bridge reads the library again: the held remote is now that button, which has
+    # its entity.
+    sub.wait(lambda t, r, p: "kob_ls_" in t and p and json.loads(p)["name"] == "tv NEW",
+             "button entity of tv/NEW")
+    seen = len(sub.messages)
+    sub.wait(lambda t, r, p: t == "kob/ls/SIM-0001/received" and json.loads(p)["button"] ==
+             "tv/NEW", "a frame of tv/NEW", since=seen)
+    assert bridge.stop() == 0
+    sub.stop()
+    print("  stored: tv/NEW %s" % listed()["NEW"]["code"])
 
 
 def check_sends(program, broker):
@@ -469,6 +532,12 @@ protocol: NEC
 address: 04 00 00 00
 command: 08 00 00 00
 #
+name: SUB
+type: parsed
+protocol: NECext
+address: 04 05 00 00
+command: 08 F7 00 00
+#
 name: MUTE
 type: raw
 frequency: 38000
@@ -477,13 +546,18 @@ data: 9000 4500 560 560 560 1690 560 40000
 """
 
 
-def check_named_buttons(program, broker):
-    """Sends by remote and button from the library folder; unknown names refused."""
+def library_folder(text=LIBRARY_TV):
     library = tempfile.mkdtemp(prefix="library-", dir=LOG_DIR)
     with open(os.path.join(library, "tv.ir"), "w") as f:
-        f.write(LIBRARY_TV)
+        f.write(text)
+    return library
+
+
+def check_named_buttons(program, broker):
+    """Sends by remote and button from the library folder; unknown names refused."""
+    library = library_folder()
     sub = Subscriber(broker, ["kob/nb/#"])
-    bridge = Bridge(program, broker, "nb", ["--no-discovery", "--library", library])
+    bridge = Bridge(program, broker, "nb", ["--no-discovery"], library=library)
     cases = [
         # (remote, button, status of the result or None, what the loopback frame or error shows)
         ("tv", "POWER", "sent", lambda f: any(d["protocol"] == "NEC1" and d["device"] == 4 and
@@ -509,6 +583,33 @@ def check_named_buttons(program, broker):
         print("  %s/%s: sent, heard back" % (remote, button))
     assert bridge.stop() == 0, bridge.text()
     sub.stop()
+
+
+def check_received_buttons(program, broker):
+    """A frame equal to a library button names it in "button"; other frames null."""
+    library = library_folder()
+    cases = [
+        # (--sim-remote, the button its first frame is)
+        ("tv/POWER", "tv/POWER"),
+        ("nec:4:5:8", "tv/SUB"),  # the subdevice tells it from POWER
+        ("tv/MUTE", "tv/MUTE"),
+        ("nec:4:9", None),
+        ("nec:4:6:8", None),
+    ]
+    for remote, want in cases:
+        sub = Subscriber(broker, ["kob/rb/#"])
+        bridge = Bridge(program, broker, "rb", ["--sim-remote", remote, "--no-discovery"],
+                        library=library)
+        topic = "kob/rb/SIM-0001/received"
+        sub.wait(lambda t, r, p: t == topic, "frames of " + remote, count=3)
+        bridge.stop()
+        frames = sub.json(topic)
+        first = [f for f in frames if not f["repeat"]]
+        assert first and all(f["button"] == want for f in first), (remote, frames)
+        # A repeat frame without the code's fields is no button.
+        assert all(f["button"] in (None, want) for f in frames), (remote, frames)
+        sub.stop()
+        print("  %-10s -> button %s" % (remote, want))
 
 
 def bad_payloads(max_age):
@@ -681,6 +782,94 @@ def check_discovery(program, broker):
     print("discovery: 2 device configs, complete; republished on birth; offline on stop")
 
 
+def check_discovery_buttons(program, broker):
+    """A button entity per library button: pressing it sends that button; one that leaves
+    the library leaves discovery when the bridge starts again."""
+    library = library_folder()
+    sub = Subscriber(broker, ["homeassistant/#", "kob/hb/#"])
+    base = "kob/hb/SIM-0001"
+    device_topic = "homeassistant/device/kob_hb_SIM-0001/config"
+
+    def button_configs(since=0):
+        """The button configurations now on the broker, by name."""
+        last = {}
+        for t, r, p in sub.messages[since:]:
+            if t.startswith("homeassistant/button/") and "kob_hb_" in t:
+                last[t] = p
+        return {json.loads(p)["name"]: (t, json.loads(p)) for t, p in last.items() if p}
+
+    def started(names):
+        seen = len(sub.messages)
+        bridge = Bridge(program, broker, "hb", [], library=library)
+        sub.wait(lambda t, r, p: t == device_topic and p, "device discovery", since=seen)
+        wait_until(lambda: sorted(button_configs(seen)) == sorted(names), "buttons %s" % names)
+        return bridge, seen
+
+    names = ["tv POWER", "tv SUB", "tv MUTE"]
+    bridge, seen = started(names)
+    device = sub.json(device_topic)[-1]
+    events = [c for c in device["cmps"].values() if c["p"] == "event"][0]
+    assert {"tv/POWER", "tv/SUB", "tv/MUTE", "NEC1", "unknown"} <= set(events["evt_typ"]), events
+    configs = button_configs(seen)
+    ids = set()
+    for name, (topic, c) in sorted(configs.items()):
+        remote, button = name.split(" ")
+        assert topic == "homeassistant/button/%s/config" % c["uniq_id"], (topic, c)
+        assert c["cmd_t"] == base + "/send" and c["qos"] == 1, c
+        assert json.loads(c["pl_prs"]) == {"remote": remote, "button": button}, c
+        assert c["dev"]["ids"] == device["dev"]["ids"], (c, device["dev"])
+        assert c["avty"] == device["avty"] and c["avty_mode"] == "all", c
+        assert c["o"]["name"] == "kob-mqtt", c
+        ids.add(c["uniq_id"])
+        # Pressed: Home Assistant publishes pl_prs on cmd_t; the device sends the button
+        # and hears it back as that button.
+        now = len(sub.messages)
+        publish(broker, c["cmd_t"], c["pl_prs"])
+        sub.wait(lambda t, r, p: t == base + "/sent" and json.loads(p)["status"] == "sent",
+                 "sent of " + name, since=now)
+        sub.wait(lambda t, r, p: t == base + "/received" and
+                 json.loads(p)["button"] == remote + "/" + button, "frame of " + name, since=now)
+        print("  %-9s %s: pressed, heard back" % (name, c["uniq_id"]))
+    assert len(ids) == len(names), ids
+
+    def events_now():
+        device = sub.json(device_topic)[-1]
+        return [c for c in device["cmps"].values() if c["p"] == "event"][0]["evt_typ"]
+
+    def leaves(button, since):
+        """button left the library: its entity and its event type go."""
+        topic = configs["tv " + button][0]
+        sub.wait(lambda t, r, p: t == topic and not p, "removal of tv " + button, since=since)
+        wait_until(lambda: "tv/" + button not in events_now(), "event types without " + button)
+        assert "tv/POWER" in events_now(), events_now()
+
+    def library_without(*buttons):
+        text = LIBRARY_TV
+        for button in buttons:
+            start = text.index("#\nname: " + button + "\n")
+            end = text.find("#\n", start + 2)
+            text = text[:start] + (text[end:] if end >= 0 else "")
+        with open(os.path.join(library, "tv.ir"), "w") as f:
+            f.write(text)
+
+    # MUTE leaves the library while the bridge runs: the bridge sees the folder change.
+    now = len(sub.messages)
+    library_without("MUTE")
+    leaves("MUTE", now)
+    assert bridge.stop() == 0, bridge.text()
+    # SUB leaves it while the bridge is away: its entity goes at the next start.
+    library_without("MUTE", "SUB")
+    bridge, seen = started(["tv POWER"])
+    leaves("SUB", seen)
+    assert bridge.stop() == 0, bridge.text()
+    sub.stop()
+    late = Subscriber(broker, ["homeassistant/button/#"])
+    retained = late.wait(lambda t, r, p: r and "kob_hb_" in t, "retained buttons")
+    assert [json.loads(p)["name"] for t, r, p in retained] == ["tv POWER"], retained
+    late.stop()
+    print("  tv MUTE left the library while running, tv SUB while away: both entities removed")
+
+
 def check_discovery_removal(program, broker):
     """A device away for the grace leaves discovery; back in time, or the bridge stopping, keeps it."""
     sub = Subscriber(broker, ["homeassistant/device/#", "kob/gone/#"])
@@ -832,10 +1021,10 @@ def check_refusals(program, broker, pki, folder):
 
 
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) != 3:
         print(__doc__)
         return 2
-    program = sys.argv[1]
+    program, kob_sim = sys.argv[1:]
     missing = [t for t in ("mosquitto", "mosquitto_sub", "mosquitto_pub", "mosquitto_passwd",
                            "openssl") if shutil.which(t) is None and
                not os.path.exists("/usr/sbin/" + t)]
@@ -858,9 +1047,11 @@ def main():
             ("sends", lambda: check_sends(program, broker)),
             ("sent results", lambda: check_sent_results(program, broker)),
             ("named buttons", lambda: check_named_buttons(program, broker)),
-            ("learn", lambda: check_learn(program, broker)),
+            ("received buttons", lambda: check_received_buttons(program, broker)),
+            ("learn", lambda: check_learn(program, broker, kob_sim)),
             ("bad payloads", lambda: check_bad_payloads(program, broker)),
             ("discovery", lambda: check_discovery(program, broker)),
+            ("discovery buttons", lambda: check_discovery_buttons(program, broker)),
             ("discovery removal", lambda: check_discovery_removal(program, broker)),
             ("two nodes", lambda: check_two_nodes(program, broker)),
             ("refusals", lambda: check_refusals(program, broker, pki, folder)),
