@@ -143,9 +143,19 @@ void MqttLink::run() {
             mosquitto_connect(client_, settings_.host.c_str(), settings_.port, settings_.keepalive);
         // The TLS handshake and the broker's answer come in the loop.
         while (rc == MOSQ_ERR_SUCCESS) {
+            bool stopping;
             {
                 std::lock_guard<std::mutex> guard(lock_);
-                if (stopping_ || fatal_) break;
+                if (fatal_) break;
+                stopping = stopping_;
+            }
+            if (stopping) {
+                // The disconnect stop() queues goes out through this loop;
+                // a socket closed before it makes the broker send the last
+                // will ("offline" a second time).
+                for (int i = 0; i < 20 && mosquitto_loop(client_, 50, 1) == MOSQ_ERR_SUCCESS; ++i) {
+                }
+                break;
             }
             rc = mosquitto_loop(client_, 200, 1);
         }

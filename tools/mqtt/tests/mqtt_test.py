@@ -11,6 +11,7 @@ when a check fails. Exit 77 when mosquitto or its clients are missing.
 """
 import json
 import pwd
+import re
 import os
 import shutil
 import signal
@@ -770,6 +771,11 @@ def check_discovery(program, broker):
              count=before + 2)
     assert bridge.stop() == 0
     status = sub.wait(lambda t, r, p: t == "kob/ha/status" and p == "offline", "offline")
+    # It said goodbye: the broker does not send the last will ("offline" again).
+    broker_log = os.path.join(broker.folder, "broker.log")
+    wait_until(lambda: re.search(r"Client kob-mqtt-ha (disconnected|closed its connection)",
+                                 open(broker_log, errors="replace").read()), "the broker's log")
+    assert "kob-mqtt-ha closed its connection" not in open(broker_log, errors="replace").read()
     # Stopping the bridge keeps the devices in discovery (unavailable, not removed).
     assert all(p for t, r, p in sub.all(lambda t, r, p: t.startswith("homeassistant/device/")))
     sub.stop()
