@@ -2,9 +2,6 @@
 // virtual bootloader, and the virtual devices driven from standard input.
 #include "simulation.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
@@ -14,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "control_input.h"
 #include "device_lists.h"
 #include "ir_code.h"
 #include "koblib_sim.h"
@@ -26,7 +24,7 @@ struct Simulation::State {
     bool bootloader = false;
     bool control = false;
     std::thread controller;
-    int controlStop[2] = {-1, -1};  // written to end the controller
+    std::unique_ptr<ControlInput> controlInput;
     bool bootloaderStarted = false;
     std::string bootloaderPort;
 
@@ -121,27 +119,24 @@ void Simulation::prepare() {
 }
 
 void Simulation::start() {
-    if (state_->control && !state_->controller.joinable() && pipe(state_->controlStop) == 0) {
-        const int stopFd = state_->controlStop[0];
-        state_->controller = std::thread([stopFd] {
-            std::string line;
-            char buffer[256];
-            for (;;) {
-                pollfd fds[2] = {{0, POLLIN, 0}, {stopFd, POLLIN, 0}};
-                if (poll(fds, 2, -1) < 0) continue;
-                if (fds[1].revents) return;
-                const ssize_t n = read(0, buffer, sizeof buffer);
-                if (n <= 0) return;
-                line.append(buffer, static_cast<std::size_t>(n));
-                for (std::size_t end; (end = line.find('\n')) != std::string::npos;) {
-                    const std::string command = line.substr(0, end);
-                    line.erase(0, end + 1);
-                    std::fprintf(stderr, "sim-control: %s %s\n",
-                                 controlCommand(command) ? "ok" : "refused", command.c_str());
-                    std::fflush(stderr);
+    if (state_->control && !state_->controller.joinable()) {
+        state_->controlInput = std::make_unique<ControlInput>();
+        ControlInput* input = state_->controlInput.get();
+        if (input->usable())
+            state_->controller = std::thread([input] {
+                std::string line;
+                char buffer[256];
+                while (const std::size_t n = input->read(buffer, sizeof buffer)) {
+                    line.append(buffer, n);
+                    for (std::size_t end; (end = line.find('\n')) != std::string::npos;) {
+                        const std::string command = line.substr(0, end);
+                        line.erase(0, end + 1);
+                        std::fprintf(stderr, "sim-control: %s %s\n",
+                                     controlCommand(command) ? "ok" : "refused", command.c_str());
+                        std::fflush(stderr);
+                    }
                 }
-            }
-        });
+            });
     }
     if (state_->remote.empty() || state_->sender.joinable()) return;
     const Timings code = loadTimings(state_->remote);
@@ -196,16 +191,15 @@ void Simulation::stop() {
     state_->wake.notify_all();
     if (state_->sender.joinable()) state_->sender.join();
     if (state_->controller.joinable()) {
-        const char byte = 1;
-        if (write(state_->controlStop[1], &byte, 1) == 1)
+        if (state_->controlInput->end()) {
             state_->controller.join();
-        else
+        } else {
+            // Left reading to the end of the program, with the input it reads.
             state_->controller.detach();
+            static_cast<void>(state_->controlInput.release());
+        }
     }
-    for (int& fd : state_->controlStop) {
-        if (fd >= 0) close(fd);
-        fd = -1;
-    }
+    state_->controlInput.reset();
 }
 
 std::vector<std::string> Simulation::extraPorts() {
