@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library, the virtual device and the clients with gcc's
 # coverage instrumentation in a build directory of its own, runs the unit,
-# integration and LIRC suites there, and prints line and branch coverage
+# integration, LIRC and MQTT suites there, and prints line and branch coverage
 # per room of the tree. A figure to read, not a gate: no threshold.
 #   scripts/coverage.sh [--report] [BUILD_DIR]   (default: build-coverage)
 # --report: only the report, from the counters of the last run.
@@ -30,7 +30,7 @@ cmake --build "$build" -j2 >/dev/null
 # Counters of an earlier run would add to this one's.
 find "$build" -name '*.gcda' -delete
 status=0
-(cd "$build" && ctest --output-on-failure -j2 --timeout 900 -L "^(unit|integration|lirc)$") \
+(cd "$build" && ctest --output-on-failure -j2 --timeout 900 -L "^(unit|integration|lirc|mqtt)$") \
   >"$build/coverage-ctest.log" 2>&1 || status=$?
 tail -n 3 "$build/coverage-ctest.log"
 [ $status -eq 0 ] || echo "some tests failed (rc $status): see $build/coverage-ctest.log" >&2
