@@ -3,22 +3,18 @@
 // learn add to what they print.
 #pragma once
 
-#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "command.h"
 #include "koblib_codes.h"
-
-namespace CLI {
-class App;
-}
 
 namespace kob {
 
 // Registers compare, hash, plot, decode, encode and protocols on app; the one that the command
 // line names sets run.
-void addCodeCommands(CLI::App& app, std::function<int()>& run);
+void addCodeCommands(CLI::App& app, Run& run);
 
 // The digest of received words (kob_hash).
 std::string digest(const std::vector<std::uint32_t>& words);

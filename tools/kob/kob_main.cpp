@@ -6,7 +6,6 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
-#include <functional>
 
 #include "code_commands.h"
 #include "code_library.h"
@@ -51,7 +50,7 @@ int main(int argc, char** argv) {
     sim.addOptions(app);
 
     // The subcommand chosen sets run; the order here is the order of --help.
-    std::function<int()> run;
+    Run run;
     addSendListenCommands(app, sim, o, run);
     addLearnCommand(app, sim, o, run);
     addCodeCommands(app, run);

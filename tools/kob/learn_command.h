@@ -1,18 +1,11 @@
 // kob learn: a code learned from a remote, with a progress bar.
 #pragma once
 
-#include <functional>
-
-namespace CLI {
-class App;
-}
+#include "command.h"
 
 namespace kob {
 
-class Simulation;
-struct Options;
-
 // Adds learn to app; when chosen it sets run.
-void addLearnCommand(CLI::App& app, Simulation& sim, Options& options, std::function<int()>& run);
+void addLearnCommand(CLI::App& app, Simulation& sim, Options& options, Run& run);
 
 }  // namespace kob

@@ -2,18 +2,11 @@
 // rename, remove).
 #pragma once
 
-#include <functional>
-
-namespace CLI {
-class App;
-}
+#include "command.h"
 
 namespace kob {
 
-class Simulation;
-struct Options;
-
 // Adds remote and its subcommands to app; the one chosen sets run.
-void addRemoteCommands(CLI::App& app, Simulation& sim, Options& options, std::function<int()>& run);
+void addRemoteCommands(CLI::App& app, Simulation& sim, Options& options, Run& run);
 
 }  // namespace kob

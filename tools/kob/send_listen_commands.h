@@ -2,19 +2,11 @@
 // the devices hear.
 #pragma once
 
-#include <functional>
-
-namespace CLI {
-class App;
-}
+#include "command.h"
 
 namespace kob {
 
-class Simulation;
-struct Options;
-
 // Adds list, send and listen to app; the one chosen sets run.
-void addSendListenCommands(CLI::App& app, Simulation& sim, Options& options,
-                           std::function<int()>& run);
+void addSendListenCommands(CLI::App& app, Simulation& sim, Options& options, Run& run);
 
 }  // namespace kob
