@@ -134,17 +134,10 @@ bool readPacket(std::string_view text, std::string name, std::size_t line, Remot
 }  // namespace
 
 bool looksLikeBroadlink(std::string_view text) {
-    Lines lines(text);
-    std::string_view line;
-    while (lines.next(line)) {
-        line = trim(line);
-        if (line.empty() || line.front() == '#') continue;
-        std::string_view name, code;
-        splitNamedLine(line, name, code);
-        std::vector<unsigned char> p;
-        return code.size() >= 8 && decodeBase64(code.substr(0, 8), p) && p[0] == kTypeIr;
-    }
-    return false;
+    std::string_view name, code;
+    std::vector<unsigned char> p;
+    return firstCodeLine(text, name, code) && code.size() >= 8 &&
+           decodeBase64(code.substr(0, 8), p) && p[0] == kTypeIr;
 }
 
 bool readBroadlink(std::string_view text, const std::string& defaultName, std::vector<Remote>& out,
@@ -175,43 +168,45 @@ bool readBroadlink(std::string_view text, const std::string& defaultName, std::v
     return true;
 }
 
-bool writeBroadlink(const std::vector<const Remote*>& remotes, std::string& out, FileError& error) {
-    out.clear();
-    if (remotes.empty()) return true;
-    for (const Button& b : remotes.front()->buttons) {
-        if (!checkLineName(b, "Broadlink", error)) return false;
-        static thread_local kobc_code code;
-        if (!buttonTimings(b, code, error)) return false;
-        if (code.carrier_hz < kMinWriteCarrier || code.carrier_hz > kMaxWriteCarrier)
-            return fileError(error, 0,
-                             "button " + quoted(b.name) + ": a Broadlink device sends on 38 kHz, " +
-                                 "not " + std::to_string(code.carrier_hz) + " Hz",
+namespace {
+
+// One code as its Broadlink text.
+bool packetText(const Button& b, const kobc_code& code, std::string& text, FileError& error) {
+    if (code.carrier_hz < kMinWriteCarrier || code.carrier_hz > kMaxWriteCarrier)
+        return fileError(error, 0,
+                         "button " + quoted(b.name) + ": a Broadlink device sends on 38 kHz, " +
+                             "not " + std::to_string(code.carrier_hz) + " Hz",
+                         KOBC_E_UNSUPPORTED);
+    std::vector<unsigned char> p = {kTypeIr, 0, 0, 0};
+    const std::size_t count = code.once_count + code.repeat_count;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int d = code.durations[i];
+        const unsigned long ticks = microsToTicks(d < 0 ? -d : d);
+        if (ticks > 0xFFFF)
+            return fileError(error, 0, "button " + quoted(b.name) + ": a duration too long",
                              KOBC_E_UNSUPPORTED);
-        std::vector<unsigned char> p = {kTypeIr, 0, 0, 0};
-        const std::size_t count = code.once_count + code.repeat_count;
-        for (std::size_t i = 0; i < count; ++i) {
-            const int d = code.durations[i];
-            const unsigned long ticks = microsToTicks(d < 0 ? -d : d);
-            if (ticks > 0xFFFF)
-                return fileError(error, 0, "button " + quoted(b.name) + ": a duration too long",
-                                 KOBC_E_UNSUPPORTED);
-            if (ticks < 256) {
-                p.push_back(static_cast<unsigned char>(ticks));
-            } else {
-                p.push_back(0);
-                p.push_back(static_cast<unsigned char>(ticks >> 8));
-                p.push_back(static_cast<unsigned char>(ticks & 0xFF));
-            }
+        if (ticks < 256) {
+            p.push_back(static_cast<unsigned char>(ticks));
+        } else {
+            p.push_back(0);
+            p.push_back(static_cast<unsigned char>(ticks >> 8));
+            p.push_back(static_cast<unsigned char>(ticks & 0xFF));
         }
-        const std::size_t length = p.size() - 4;
-        if (length > 0xFFFF)
-            return fileError(error, 0, "button " + quoted(b.name) + ": the packet is too long",
-                             KOBC_E_UNSUPPORTED);
-        p[2] = static_cast<unsigned char>(length & 0xFF);
-        p[3] = static_cast<unsigned char>(length >> 8);
-        out += b.name + ": " + encodeBase64(p) + "\n";
     }
+    const std::size_t length = p.size() - 4;
+    if (length > 0xFFFF)
+        return fileError(error, 0, "button " + quoted(b.name) + ": the packet is too long",
+                         KOBC_E_UNSUPPORTED);
+    p[2] = static_cast<unsigned char>(length & 0xFF);
+    p[3] = static_cast<unsigned char>(length >> 8);
+    text = encodeBase64(p);
     return true;
+}
+
+}  // namespace
+
+bool writeBroadlink(const std::vector<const Remote*>& remotes, std::string& out, FileError& error) {
+    return writeCodeLines(remotes, "Broadlink", packetText, out, error);
 }
 
 }  // namespace kobc

@@ -208,6 +208,22 @@ void splitNamedLine(std::string_view line, std::string_view& name, std::string_v
     code = trim(line.substr(colon + 1));
 }
 
+bool firstCodeLine(std::string_view text, std::string_view& name, std::string_view& code,
+                   bool sendirCodes) {
+    Lines lines(text);
+    for (std::string_view line; lines.next(line);) {
+        line = trim(line);
+        if (line.empty() || line.front() == '#') continue;
+        splitNamedLine(line, name, code, sendirCodes);
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
+// The button names of one-code-a-line files: no ':' (it ends the name), no
+// '#' first (a comment).
 bool checkLineName(const Button& button, const char* format, FileError& error) {
     if (button.name.find(':') != std::string::npos)
         return fileError(error, 0,
@@ -219,6 +235,23 @@ bool checkLineName(const Button& button, const char* format, FileError& error) {
                          "button " + quoted(button.name) + ": a " + format +
                              " file cannot hold a name starting with '#' (a comment)",
                          KOBC_E_UNSUPPORTED);
+    return true;
+}
+
+}  // namespace
+
+bool writeCodeLines(const std::vector<const Remote*>& remotes, const char* format,
+                    CodeText codeText, std::string& out, FileError& error) {
+    out.clear();
+    if (remotes.empty()) return true;
+    static thread_local kobc_code code;
+    std::string text;
+    for (const Button& b : remotes.front()->buttons) {
+        if (!checkLineName(b, format, error) || !buttonTimings(b, code, error) ||
+            !codeText(b, code, text, error))
+            return false;
+        out += b.name + ": " + text + "\n";
+    }
     return true;
 }
 

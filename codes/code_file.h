@@ -74,9 +74,18 @@ std::string quoted(std::string_view s);
 // "sendir," follows its first ':'.
 void splitNamedLine(std::string_view line, std::string_view& name, std::string_view& code,
                     bool sendirCodes = false);
-// The button names of one-code-a-line files: no ':' (it ends the name), no
-// '#' first (a comment).
-bool checkLineName(const Button& button, const char* format, FileError& error);
+// The first line of a one-code-a-line file that is neither blank nor a
+// comment, split as splitNamedLine splits it; false when there is none.
+bool firstCodeLine(std::string_view text, std::string_view& name, std::string_view& code,
+                   bool sendirCodes = false);
+// The text of one code in a one-code-a-line format (code: the button's
+// timings); false with the error naming the button.
+using CodeText = bool (*)(const Button& button, const kobc_code& code, std::string& text,
+                          FileError& error);
+// The first remote's buttons as "NAME: code" lines of format, each code
+// written by codeText; names the format cannot hold are refused.
+bool writeCodeLines(const std::vector<const Remote*>& remotes, const char* format,
+                    CodeText codeText, std::string& out, FileError& error);
 // A remote's buttons as their timings (for the formats that hold only
 // timings); false with KOBC_E_UNSUPPORTED naming the button when one
 // cannot be encoded.

@@ -102,16 +102,8 @@ bool readCommand(std::string_view text, std::string name, std::size_t line, Remo
 }  // namespace
 
 bool looksLikeGlobalCache(std::string_view text) {
-    Lines lines(text);
-    std::string_view line;
-    while (lines.next(line)) {
-        line = trim(line);
-        if (line.empty() || line.front() == '#') continue;
-        std::string_view name, code;
-        splitNamedLine(line, name, code, true);
-        return code.substr(0, 7) == "sendir,";
-    }
-    return false;
+    std::string_view name, code;
+    return firstCodeLine(text, name, code, true) && code.substr(0, 7) == "sendir,";
 }
 
 bool readGlobalCache(std::string_view text, const std::string& defaultName,
@@ -142,44 +134,45 @@ bool readGlobalCache(std::string_view text, const std::string& defaultName,
     return true;
 }
 
+namespace {
+
+// One code as its Global Cache text.
+bool sendirText(const Button& b, const kobc_code& code, std::string& text, FileError& error) {
+    const long f = code.carrier_hz;
+    if (f < kMinFrequency || f > kMaxFrequency)
+        return fileError(error, 0,
+                         "button " + quoted(b.name) + ": sendir takes 15000..500000 Hz, not " +
+                             std::to_string(f),
+                         KOBC_E_UNSUPPORTED);
+    const std::size_t count = code.once_count + code.repeat_count;
+    if (count > 2 * kMaxWritePairs)
+        return fileError(error, 0,
+                         "button " + quoted(b.name) + ": sendir takes 260 pairs, not " +
+                             std::to_string(count / 2),
+                         KOBC_E_UNSUPPORTED);
+    // A code without a repeat sequence repeats whole (offset 1).
+    const std::size_t offset = code.repeat_count > 0 ? code.once_count + 1 : 1;
+    std::string line = "sendir,1:1,1," + std::to_string(f) + ",1," + std::to_string(offset);
+    for (std::size_t i = 0; i < count; ++i) {
+        const int d = code.durations[i];
+        long periods = std::lround(static_cast<double>(d < 0 ? -d : d) * f / 1e6);
+        if (periods < 1) periods = 1;
+        if (periods > 65535)
+            return fileError(error, 0,
+                             "button " + quoted(b.name) + ": a duration of " +
+                                 std::to_string(d < 0 ? -d : d) + " us is more than 65535 periods",
+                             KOBC_E_UNSUPPORTED);
+        line += "," + std::to_string(periods);
+    }
+    text = line;
+    return true;
+}
+
+}  // namespace
+
 bool writeGlobalCache(const std::vector<const Remote*>& remotes, std::string& out,
                       FileError& error) {
-    out.clear();
-    if (remotes.empty()) return true;
-    for (const Button& b : remotes.front()->buttons) {
-        if (!checkLineName(b, "Global Cache", error)) return false;
-        static thread_local kobc_code code;
-        if (!buttonTimings(b, code, error)) return false;
-        const long f = code.carrier_hz;
-        if (f < kMinFrequency || f > kMaxFrequency)
-            return fileError(error, 0,
-                             "button " + quoted(b.name) + ": sendir takes 15000..500000 Hz, not " +
-                                 std::to_string(f),
-                             KOBC_E_UNSUPPORTED);
-        const std::size_t count = code.once_count + code.repeat_count;
-        if (count > 2 * kMaxWritePairs)
-            return fileError(error, 0,
-                             "button " + quoted(b.name) + ": sendir takes 260 pairs, not " +
-                                 std::to_string(count / 2),
-                             KOBC_E_UNSUPPORTED);
-        // A code without a repeat sequence repeats whole (offset 1).
-        const std::size_t offset = code.repeat_count > 0 ? code.once_count + 1 : 1;
-        std::string line = "sendir,1:1,1," + std::to_string(f) + ",1," + std::to_string(offset);
-        for (std::size_t i = 0; i < count; ++i) {
-            const int d = code.durations[i];
-            long periods = std::lround(static_cast<double>(d < 0 ? -d : d) * f / 1e6);
-            if (periods < 1) periods = 1;
-            if (periods > 65535)
-                return fileError(error, 0,
-                                 "button " + quoted(b.name) + ": a duration of " +
-                                     std::to_string(d < 0 ? -d : d) +
-                                     " us is more than 65535 periods",
-                                 KOBC_E_UNSUPPORTED);
-            line += "," + std::to_string(periods);
-        }
-        out += b.name + ": " + line + "\n";
-    }
-    return true;
+    return writeCodeLines(remotes, "Global Cache", sendirText, out, error);
 }
 
 }  // namespace kobc

@@ -100,21 +100,14 @@ bool isCodeLine(std::string_view line) {
 }  // namespace
 
 bool looksLikePronto(std::string_view text) {
-    Lines lines(text);
-    std::string_view line;
-    while (lines.next(line)) {
-        line = trim(line);
-        if (line.empty() || line.front() == '#') continue;
-        std::string_view name, code;
-        splitNamedLine(line, name, code);
-        const std::vector<std::string_view> w = words(code);
-        if (w.size() < 4) return false;
-        long v = 0;
-        for (std::size_t i = 0; i < 4; ++i)
-            if (w[i].size() != 4 || !parseNumber(w[i], 0, 0xFFFF, v, 16)) return false;
-        return true;
-    }
-    return false;
+    std::string_view name, code;
+    if (!firstCodeLine(text, name, code)) return false;
+    const std::vector<std::string_view> w = words(code);
+    if (w.size() < 4) return false;
+    long v = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        if (w[i].size() != 4 || !parseNumber(w[i], 0, 0xFFFF, v, 16)) return false;
+    return true;
 }
 
 bool readPronto(std::string_view text, const std::string& defaultName, std::vector<Remote>& out,
@@ -152,35 +145,37 @@ bool readPronto(std::string_view text, const std::string& defaultName, std::vect
     return true;
 }
 
-bool writePronto(const std::vector<const Remote*>& remotes, std::string& out, FileError& error) {
-    out.clear();
-    if (remotes.empty()) return true;
-    for (const Button& b : remotes.front()->buttons) {
-        if (!checkLineName(b, "Pronto", error)) return false;
-        static thread_local kobc_code code;
-        if (!buttonTimings(b, code, error)) return false;
-        // A carrier far above the usual ones has a frequency word that
-        // stands for another carrier, one a reader refuses.
-        if (code.carrier_hz != 0) {
-            const double back = kobc_word_frequency(kobc_frequency_word(code.carrier_hz));
-            std::string why;
-            Button heard = b;
-            heard.carrierHz = static_cast<long>(back + 0.5);
-            if (heard.kind == KOBC_BUTTON_RAW && !checkButton(heard, why))
-                return fileError(error, 0,
-                                 "button " + quoted(b.name) + ": carrier " +
-                                     std::to_string(code.carrier_hz) +
-                                     " Hz has no Pronto frequency word that reads back",
-                                 KOBC_E_UNSUPPORTED);
-        }
-        char text[5 * KOBC_MAX_CCF_WORDS + 1];
-        const int status = kobc_ccf_format(&code, text, sizeof text);
-        if (status != KOBC_OK)
-            return fileError(error, 0, "button " + quoted(b.name) + ": " + kobc_error_text(status),
+namespace {
+
+// One code as its Pronto text.
+bool prontoText(const Button& b, const kobc_code& code, std::string& text, FileError& error) {
+    // A carrier far above the usual ones has a frequency word that
+    // stands for another carrier, one a reader refuses.
+    if (code.carrier_hz != 0) {
+        const double back = kobc_word_frequency(kobc_frequency_word(code.carrier_hz));
+        std::string why;
+        Button heard = b;
+        heard.carrierHz = static_cast<long>(back + 0.5);
+        if (heard.kind == KOBC_BUTTON_RAW && !checkButton(heard, why))
+            return fileError(error, 0,
+                             "button " + quoted(b.name) + ": carrier " +
+                                 std::to_string(code.carrier_hz) +
+                                 " Hz has no Pronto frequency word that reads back",
                              KOBC_E_UNSUPPORTED);
-        out += b.name + ": " + text + "\n";
     }
+    char ccf[5 * KOBC_MAX_CCF_WORDS + 1];
+    const int status = kobc_ccf_format(&code, ccf, sizeof ccf);
+    if (status != KOBC_OK)
+        return fileError(error, 0, "button " + quoted(b.name) + ": " + kobc_error_text(status),
+                         KOBC_E_UNSUPPORTED);
+    text = ccf;
     return true;
+}
+
+}  // namespace
+
+bool writePronto(const std::vector<const Remote*>& remotes, std::string& out, FileError& error) {
+    return writeCodeLines(remotes, "Pronto", prontoText, out, error);
 }
 
 }  // namespace kobc
