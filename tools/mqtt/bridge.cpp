@@ -9,6 +9,7 @@
 
 #include "bridge_support.h"
 #include "code_library.h"
+#include "device_lists.h"
 #include "frame_report.h"
 #include "koblib.h"
 #include "koblib_codes.h"
@@ -108,6 +109,7 @@ void Bridge::start() {
         logLine("the device-change notifier did not start: devices plugged in later are not seen");
     std::lock_guard<std::mutex> guard(lock_);
     open_ = true;
+    lastArrival_ = Clock::now();
     sendWatchStop_ = false;
     sendWatch_ = std::thread([this] { watchDeadlines(); });
 }
@@ -199,6 +201,8 @@ void Bridge::deviceArrived(const std::string& serial) {
         std::lock_guard<std::mutex> guard(lock_);
         devices_[serial].version = version;
         gone_.erase(serial);
+        unseen_.erase(serial);
+        lastArrival_ = Clock::now();
     }
     logLine("device " + serial + " arrived");
     publishDeviceStatus(serial, "online");
@@ -285,6 +289,21 @@ void Bridge::watchDeadlines() {
             }
             next = libraryLook;
         }
+        // Known from discovery, still not here after the devices settled.
+        std::vector<std::string> away;
+        if (!unseen_.empty()) {
+            const auto settled = lastArrival_ + kob::kDevicesSettle;
+            if (t >= settled) {
+                for (const auto& serial : unseen_)
+                    if (!devices_.count(serial) && !gone_.count(serial)) {
+                        markGone(serial);
+                        away.push_back(serial);
+                    }
+                unseen_.clear();
+            } else {
+                next = std::min(next, settled);
+            }
+        }
         std::vector<std::string> removed;
         for (auto it = gone_.begin(); it != gone_.end();) {
             if (it->second > t) {
@@ -305,8 +324,13 @@ void Bridge::watchDeadlines() {
             }
             if (!queue.empty()) next = std::min(next, queue.front().deadline);
         }
-        if (!expired.empty() || !removed.empty()) {
+        if (!expired.empty() || !removed.empty() || !away.empty()) {
             guard.unlock();
+            for (const auto& serial : away) {
+                logLine("device " + serial +
+                        " is not here: its discovery goes unless it comes back");
+                publishDeviceStatus(serial, "offline");
+            }
             for (const auto& serial : removed) {
                 logLine("device " + serial + " stayed away: its discovery is removed");
                 clearDiscovery(serial);
@@ -389,16 +413,13 @@ void Bridge::onMessage(const std::string& topic, const std::string& payload) {
     if (config_.discovery && topic.compare(0, config_.discoveryPrefix.size() + 8,
                                            config_.discoveryPrefix + "/device/") == 0) {
         const std::string serial = configSerial(names_, topic, payload);
-        bool away = false;
         {
             std::lock_guard<std::mutex> guard(lock_);
-            away = !serial.empty() && !devices_.count(serial) && !gone_.count(serial);
-            if (away) markGone(serial);
+            if (serial.empty() || devices_.count(serial) || gone_.count(serial)) return;
+            unseen_.insert(serial);
         }
-        if (!away) return;
-        sendsChanged_.notify_all();
-        logLine("device " + serial + " is not here: its discovery goes unless it comes back");
-        return publishDeviceStatus(serial, "offline");
+        sendsChanged_.notify_all();  // the watch tells it away once devices settle
+        return;
     }
     if (topic.compare(0, base_.size() + 1, base_ + "/") != 0) return;
     const std::string rest = topic.substr(base_.size() + 1);

@@ -159,6 +159,11 @@ class Bridge {
 
     // Devices away, and when their discovery goes.
     std::map<std::string, Clock::time_point> gone_;
+    // Devices that discovery on the broker knows and that are not here
+    // (yet): away once the devices have settled (kDevicesSettle without an
+    // arrival), as every client waits for devices.
+    std::set<std::string> unseen_;
+    Clock::time_point lastArrival_;
     std::condition_variable sendsChanged_;
     bool sendWatchStop_ = false;
     std::thread sendWatch_;
