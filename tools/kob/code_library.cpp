@@ -333,12 +333,16 @@ std::string ButtonMatcher::match(const int* durations, std::size_t count, const 
     // The frame without a final space: the receiver does not hear its end.
     std::size_t pulses = count;
     if (pulses > 0 && durations[pulses - 1] < 0) --pulses;
+    // Each reading's protocol looked up once, not once per button.
+    std::vector<const kobc_protocol_info*> protocols(decodeCount);
+    for (std::size_t k = 0; k < decodeCount; ++k)
+        protocols[k] = kobc_protocol_find(decodes[k].protocol);
     for (const Entry& e : entries_) {
         bool equal = false;
         if (e.protocol != nullptr) {
             for (std::size_t k = 0; k < decodeCount && !equal; ++k) {
                 const kobc_match& m = decodes[k];
-                equal = kobc_protocol_find(m.protocol) == e.protocol && m.device == e.device &&
+                equal = protocols[k] == e.protocol && m.device == e.device &&
                         m.function == e.function &&
                         (e.subdevice == KOBC_NONE || m.subdevice == e.subdevice);
             }
