@@ -72,6 +72,8 @@ def wait_until(predicate, what, bound=WAIT):
 
 
 def run(args, **kw):
+    # Bounded: a client that hangs fails here, naming itself, not at ctest's limit.
+    kw.setdefault("timeout", WAIT)
     return subprocess.run(args, check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           **kw)
 
@@ -202,7 +204,11 @@ class Subscriber:
 
     def stop(self):
         self.proc.terminate()
-        self.proc.wait()
+        try:
+            self.proc.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            raise AssertionError("mosquitto_sub did not end on SIGTERM")
 
 
 def publish(broker, topic, payload, qos=1, retain=False):
